@@ -1,0 +1,37 @@
+# Shared by scripts/test and scripts/demo: installs what a fresh Debian 12
+# machine lacks, then configures and builds. Sourced, not run.
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build"
+
+# Debian packages the build and the tests need; "pkg:arch" for foreign ones.
+packages="cmake ninja-build python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest"
+
+missing_packages() {
+  for p in $packages; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+  done
+}
+
+install_dependencies() {
+  missing=$(missing_packages)
+  [ -z "$missing" ] && return 0
+  echo "installing: $(echo $missing)"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages and not root; install them with: apt-get install $(echo $missing)" >&2
+    exit 1
+  fi
+  case "$missing" in *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
+  esac
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+configure_and_build() {
+  cd "$root"
+  # Prefer Debian's interpreter: it is what a fresh machine has.
+  cmake --preset windows -DPython3_EXECUTABLE=/usr/bin/python3 "$@"
+  cmake --build --preset windows
+}

@@ -1,0 +1,150 @@
+// The launcher started the way a user or a script starts it: its own
+// executable, an exact command line, standard streams on pipes. The builds
+// under test sit beside this program:
+//   launcher-three.exe  carries a three-chunk installer archive
+//   launcher-nojar.exe  carries a runtime archive but no installer archive
+//   brackenhue-setup.exe  the real build around the demo installer
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "common/text.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+
+namespace {
+
+const char kOpening[] =
+    "----------------------------\n"
+    "Extracting java installer...\n"
+    "----------------------------\n";
+const char kCompletion[] =
+    "\n"
+    "Extraction complete\n"
+    "You can now type java -jar brackenhue.jar to run the installer from the command line\n";
+const char kNotice[] =
+    "-text is depricated, please use -extract and then run \"java -jar brackenhue.jar text\"\n";
+
+std::wstring build(const wchar_t* name) { return executableDir() + L"\\" + name; }
+
+std::string fixture(const wchar_t* relative) {
+  std::string bytes;
+  EXPECT_TRUE(readFile(executableDir() + L"\\fixtures\\" + relative, &bytes)) << narrow(relative);
+  return bytes;
+}
+
+ChildResult runIn(const TempDir& dir, const wchar_t* exe, const std::wstring& commandLine) {
+  ChildResult result = runChild(build(exe), commandLine, dir.path());
+  EXPECT_TRUE(result.started) << narrow(commandLine);
+  EXPECT_FALSE(result.timedOut) << narrow(commandLine);
+  return result;
+}
+
+enum class Expect { kExtract, kInstall, kInstallWithNotice };
+
+struct CommandLineCase {
+  const char* tag;
+  const wchar_t* commandLine;
+  Expect expect;
+};
+
+const CommandLineCase kCommandLines[] = {
+    {"-x", L"launcher-three.exe -x", Expect::kExtract},
+    {"-extract", L"launcher-three.exe -extract", Expect::kExtract},
+    {"--extract", L"launcher-three.exe --extract", Expect::kExtract},
+    {"several blanks before -x", L"launcher-three.exe     -x", Expect::kExtract},
+    {"tab before -x", L"launcher-three.exe\t-x", Expect::kExtract},
+    {"quoted program name with blanks", L"\"C:\\Program Files\\Brackenhue\\my setup.exe\" -x", Expect::kExtract},
+    {"non-ASCII program name", L"C:\\\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430\\\u5b89\u88c5.exe -x",
+     Expect::kExtract},
+    {"-x with a trailing blank", L"launcher-three.exe -x ", Expect::kInstall},
+    {"-x and a further word", L"launcher-three.exe -x now", Expect::kInstall},
+    {"-x in double quotes", L"launcher-three.exe \"-x\"", Expect::kInstall},
+    {"upper case", L"launcher-three.exe -X", Expect::kInstall},
+    {"slash", L"launcher-three.exe /extract", Expect::kInstall},
+    {"no hyphen", L"launcher-three.exe extract", Expect::kInstall},
+    {"no argument", L"launcher-three.exe", Expect::kInstall},
+    {"-text", L"launcher-three.exe -text", Expect::kInstallWithNotice},
+    {"text", L"launcher-three.exe text", Expect::kInstallWithNotice},
+    {"-text in upper case", L"launcher-three.exe -TEXT", Expect::kInstall},
+    {"-text with a trailing blank", L"launcher-three.exe -text ", Expect::kInstall},
+    {"text and a further word", L"launcher-three.exe text more", Expect::kInstall},
+};
+
+TEST(LauncherCommandLine, SelectsTheModeFromTheExactLine) {
+  const std::string archive = fixture(L"payloads\\three-chunk.jar");
+  for (const CommandLineCase& c : kCommandLines) {
+    SCOPED_TRACE(c.tag);
+    TempDir dir;
+    ChildResult run = runIn(dir, L"launcher-three.exe", c.commandLine);
+    std::string written;
+    bool wroteJar = readFile(dir.file(L"brackenhue.jar"), &written);
+    if (c.expect == Expect::kExtract) {
+      EXPECT_EQ(run.exitCode, 0u);
+      EXPECT_EQ(run.out, std::string(kOpening) + kCompletion);
+      EXPECT_EQ(run.err, "");
+      EXPECT_TRUE(wroteJar);
+      EXPECT_EQ(written, archive);
+    } else {
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, c.expect == Expect::kInstallWithNotice ? kNotice : "");
+      EXPECT_FALSE(wroteJar);
+    }
+  }
+}
+
+TEST(LauncherExtraction, WithoutAnArchiveWritesThreeLinesAndFails) {
+  TempDir dir;
+  ChildResult run = runIn(dir, L"launcher-nojar.exe", L"launcher-nojar.exe -x");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.out, kOpening);
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(fileExists(dir.file(L"brackenhue.jar")));
+}
+
+TEST(LauncherExtraction, ReplacesAnEarlierArchive) {
+  TempDir dir;
+  ASSERT_TRUE(writeFile(dir.file(L"brackenhue.jar"), std::string(9000, 'o')));
+  ChildResult run = runIn(dir, L"launcher-three.exe", L"launcher-three.exe -x");
+  EXPECT_EQ(run.exitCode, 0u);
+  std::string written;
+  ASSERT_TRUE(readFile(dir.file(L"brackenhue.jar"), &written));
+  EXPECT_EQ(written, fixture(L"payloads\\three-chunk.jar"));
+}
+
+TEST(LauncherExtraction, UnwritableFolderFailsWithOneLineNamingTheFile) {
+  // A folder in the way of the archive, in a folder outside the ANSI code page.
+  TempDir dir(L"\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430");
+  const std::wstring jar = dir.file(L"brackenhue.jar");
+  ASSERT_TRUE(CreateDirectoryW(jar.c_str(), nullptr));
+  ChildResult run = runIn(dir, L"launcher-three.exe", L"launcher-three.exe -x");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.out, kOpening);
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+  EXPECT_NE(run.err.find(narrow(jar)), std::string::npos) << run.err;
+  EXPECT_TRUE(isDirectory(jar));
+}
+
+TEST(LauncherExtraction, NonAnsiWorkingFolder) {
+  TempDir dir(L"\u5b89\u88c5 \u0442\u0435\u0441\u0442");
+  ChildResult run = runIn(dir, L"launcher-three.exe", L"launcher-three.exe -x");
+  EXPECT_EQ(run.exitCode, 0u);
+  std::string written;
+  ASSERT_TRUE(readFile(dir.file(L"brackenhue.jar"), &written));
+  EXPECT_EQ(written, fixture(L"payloads\\three-chunk.jar"));
+}
+
+TEST(LauncherExtraction, RealBuildWritesTheDemoInstaller) {
+  TempDir dir;
+  ChildResult run = runIn(dir, L"brackenhue-setup.exe", L"\"brackenhue-setup.exe\" -x");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, std::string(kOpening) + kCompletion);
+  std::string written;
+  ASSERT_TRUE(readFile(dir.file(L"brackenhue.jar"), &written));
+  EXPECT_EQ(written, fixture(L"installer.jar"));
+}
+
+}  // namespace

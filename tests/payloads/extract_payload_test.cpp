@@ -1,0 +1,185 @@
+// Extraction from this test program's own resources: it carries the odd
+// chunk sets (three chunks, one, a gap, no first chunk, 67 chunks) that the
+// build generates next to it.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "payloads/extract_payload.h"
+#include "tests/support/files.h"
+
+namespace {
+
+class RecordingProgress : public ProgressSink {
+ public:
+  void setProgress(int percent) override { values.push_back(percent); }
+  std::vector<int> values;
+};
+
+std::string expected(const wchar_t* set) {
+  std::string bytes;
+  EXPECT_TRUE(readFile(executableDir() + L"\\fixtures\\payloads\\expected\\" + set + L".bin", &bytes)) << "fixture";
+  return bytes;
+}
+
+std::string contentOf(const std::wstring& path) {
+  std::string bytes;
+  EXPECT_TRUE(readFile(path, &bytes)) << narrow(path);
+  return bytes;
+}
+
+struct JoinCase {
+  const char* base;
+  const wchar_t* set;
+  std::vector<int> progress;
+};
+
+TEST(ExtractPayload, JoinsConsecutiveChunksAndReportsProgress) {
+  const JoinCase cases[] = {
+      {"THREE", L"THREE", {0, 0, 33, 66}},
+      {"ONE", L"ONE", {0, 0}},
+      {"GAP", L"GAP", {0, 0, 50}},  // chunk 4 lies behind the gap
+  };
+  for (const JoinCase& c : cases) {
+    TempDir dir;
+    std::wstring out = dir.file(L"payload.bin");
+    RecordingProgress progress;
+    std::string failure = "untouched";
+    EXPECT_EQ(extractPayload(c.base, "JAR", narrow(out).c_str(), progress, &failure), 0) << c.base;
+    EXPECT_EQ(contentOf(out), expected(c.set)) << c.base;
+    EXPECT_EQ(progress.values, c.progress) << c.base;
+    EXPECT_EQ(failure, "") << c.base;
+  }
+}
+
+TEST(ExtractPayload, SixtySevenChunksReport98LastAndNeverMore) {
+  TempDir dir;
+  std::wstring out = dir.file(L"big.bin");
+  RecordingProgress progress;
+  ASSERT_EQ(extractPayload("SIXTYSEVEN", "JAR", narrow(out).c_str(), progress), 0);
+  EXPECT_EQ(contentOf(out), expected(L"SIXTYSEVEN"));
+  ASSERT_EQ(progress.values.size(), 68u);
+  EXPECT_EQ(progress.values.back(), 98);
+  for (size_t i = 1; i < progress.values.size(); ++i) {
+    EXPECT_EQ(progress.values[i], static_cast<int>(i - 1) * 100 / 67) << "report " << i;
+  }
+}
+
+TEST(ExtractPayload, MissingFirstChunkWritesNothing) {
+  const struct {
+    const char* base;
+    const char* type;
+  } cases[] = {
+      {"NOFIRST", "JAR"},  // chunk 2 exists, chunk 1 does not
+      {"THREE", "EXE"},    // right name, wrong type
+      {"ABSENT", "JAR"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::wstring out = dir.file(L"payload.bin");
+    RecordingProgress progress;
+    std::string failure = "untouched";
+    EXPECT_EQ(extractPayload(c.base, c.type, narrow(out).c_str(), progress, &failure), 1) << c.base;
+    EXPECT_FALSE(fileExists(out)) << c.base;
+    EXPECT_EQ(progress.values, std::vector<int>{0}) << c.base;
+    EXPECT_EQ(failure, "") << c.base;
+  }
+}
+
+TEST(ExtractPayload, ReplacesAnExistingFileInsteadOfAppending) {
+  TempDir dir;
+  std::wstring out = dir.file(L"payload.bin");
+  ASSERT_TRUE(writeFile(out, std::string(5000, 'x')));
+  RecordingProgress progress;
+  ASSERT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress), 0);
+  EXPECT_EQ(contentOf(out), expected(L"THREE"));
+}
+
+TEST(ExtractPayload, RelativePathLandsInTheCurrentFolderEvenOutsideTheAnsiCodePage) {
+  TempDir dir(L"\u041f\u0440\u043e\u0432\u0435\u0440\u043a\u0430 \u6d4b\u8bd5");
+  wchar_t previous[MAX_PATH * 4];
+  GetCurrentDirectoryW(MAX_PATH * 4, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  RecordingProgress progress;
+  int result = extractPayload("ONE", "JAR", "\xd0\xb0\xd1\x80\xd1\x85\xd0\xb8\xd0\xb2.jar", progress);
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(contentOf(dir.file(L"\u0430\u0440\u0445\u0438\u0432.jar")), expected(L"ONE"));
+}
+
+// The output cannot be opened: the call must say so, name the file, and leave
+// no partial file behind, nor harm one that was there.
+TEST(ExtractPayload, UnwritableOutputFailsAndSaysWhy) {
+  TempDir dir;
+  RecordingProgress progress;
+  std::string failure;
+
+  // Missing folder.
+  std::wstring missing = dir.file(L"no such folder\\payload.bin");
+  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(missing).c_str(), progress, &failure), 1);
+  EXPECT_NE(failure.find("payload.bin"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("no such folder"), std::string::npos) << failure;
+  EXPECT_FALSE(fileExists(missing));
+
+  // A folder in the way.
+  std::wstring folder = dir.file(L"taken.bin");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  failure.clear();
+  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(folder).c_str(), progress, &failure), 1);
+  EXPECT_NE(failure.find("taken.bin"), std::string::npos) << failure;
+  EXPECT_TRUE(isDirectory(folder));
+
+  // A file another program holds open without sharing.
+  std::wstring locked = dir.file(L"locked.bin");
+  ASSERT_TRUE(writeFile(locked, "old content"));
+  {
+    UniqueFileHandle holder(
+        CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.valid());
+    failure.clear();
+    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(locked).c_str(), progress, &failure), 1);
+    EXPECT_NE(failure.find("locked.bin"), std::string::npos) << failure;
+  }
+  EXPECT_EQ(contentOf(locked), "old content");
+}
+
+}  // namespace
+
+namespace {
+
+// After the first chunk is on disk, another program opens the file without
+// sharing write access, so the second chunk cannot be appended.
+class HoldAfterFirstChunk : public ProgressSink {
+ public:
+  explicit HoldAfterFirstChunk(std::wstring path) : path_(std::move(path)) {}
+  void setProgress(int) override {
+    if (++calls_ == 2) {
+      holder.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+  }
+  UniqueFileHandle holder;
+
+ private:
+  std::wstring path_;
+  int calls_ = 0;
+};
+
+TEST(ExtractPayload, FailureAfterTheFirstChunkLeavesNoPartialFile) {
+  TempDir dir;
+  std::wstring out = dir.file(L"payload.bin");
+  HoldAfterFirstChunk progress(out);
+  std::string failure;
+  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress, &failure), 1);
+  ASSERT_TRUE(progress.holder.valid()) << "the interfering open must have happened";
+  EXPECT_NE(failure.find("payload.bin"), std::string::npos) << failure;
+  progress.holder.reset();
+  EXPECT_FALSE(fileExists(out));
+}
+
+}  // namespace
