@@ -1,0 +1,53 @@
+# The demo payloads, built from source so the demo and the tests are real:
+#   BRACKENHUE_DEMO_INSTALLER  a small installer jar, written in Java
+#   BRACKENHUE_DEMO_RUNTIME    a 32-bit self-extracting console program that
+#                              unpacks "jre" with stand-ins for java.exe and
+#                              javaw.exe (no Windows Java exists here)
+
+find_program(JAVAC_EXECUTABLE javac REQUIRED)
+find_program(JAR_EXECUTABLE jar REQUIRED)
+find_program(I686_CXX i686-w64-mingw32-g++-posix REQUIRED)
+find_program(I686_WINDRES i686-w64-mingw32-windres REQUIRED)
+
+set(demo_dir ${CMAKE_CURRENT_BINARY_DIR}/demo)
+set(BRACKENHUE_DEMO_INSTALLER ${demo_dir}/brackenhue-demo.jar)
+set(BRACKENHUE_DEMO_RUNTIME ${demo_dir}/demo-runtime.exe)
+
+file(GLOB_RECURSE demo_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/demo/installer/*.java)
+add_custom_command(
+  OUTPUT ${BRACKENHUE_DEMO_INSTALLER}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${demo_dir}/classes
+  COMMAND ${JAVAC_EXECUTABLE} --release 8 -nowarn -d ${demo_dir}/classes ${demo_sources}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${BRACKENHUE_DEMO_INSTALLER}
+  COMMAND ${JAR_EXECUTABLE} --create --file ${BRACKENHUE_DEMO_INSTALLER} --date 2020-01-01T00:00:00Z
+          --main-class com.brackenhue.demo.Installer -C ${demo_dir}/classes .
+  DEPENDS ${demo_sources}
+  COMMENT "Building the demo installer jar")
+
+# The stand-ins are ordinary 64-bit programs of this build.
+set(standin ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/standin_java.cpp)
+add_executable(demo_java ${standin})
+add_executable(demo_javaw WIN32 ${standin})
+foreach(target demo_java demo_javaw)
+  target_link_libraries(${target} PRIVATE shell32)
+  target_link_options(${target} PRIVATE -s)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${demo_dir}/jre-bin)
+endforeach()
+set_target_properties(demo_java PROPERTIES OUTPUT_NAME java)
+set_target_properties(demo_javaw PROPERTIES OUTPUT_NAME javaw)
+
+# The extractor is a 32-bit program, like real runtime archives, so it is
+# built with the i686 toolchain directly.
+set(java $<TARGET_FILE:demo_java>)
+set(javaw $<TARGET_FILE:demo_javaw>)
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.rc.in extractor_rc)
+string(CONFIGURE "${extractor_rc}" extractor_rc @ONLY)
+file(GENERATE OUTPUT ${demo_dir}/extractor.rc CONTENT "${extractor_rc}")
+add_custom_command(
+  OUTPUT ${BRACKENHUE_DEMO_RUNTIME}
+  COMMAND ${I686_WINDRES} -O coff ${demo_dir}/extractor.rc -o ${demo_dir}/extractor.res.o
+  COMMAND ${I686_CXX} -O2 -s -static -o ${BRACKENHUE_DEMO_RUNTIME}
+          ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp ${demo_dir}/extractor.res.o
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp ${demo_dir}/extractor.rc demo_java demo_javaw
+          ${java} ${javaw}
+  COMMENT "Building the demo runtime archive")
