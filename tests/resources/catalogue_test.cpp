@@ -12,30 +12,26 @@
 
 #include "common/text.h"
 #include "tests/support/files.h"
+#include "tests/support/image_resources.h"
 
 namespace {
 
 class LauncherImage : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    module = LoadLibraryExW((executableDir() + L"\\brackenhue-setup.exe").c_str(), nullptr,
-                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  }
-  static void TearDownTestSuite() { FreeLibrary(module); }
+  static void SetUpTestSuite() { image = new ImageResources(executableDir() + L"\\brackenhue-setup.exe"); }
+  static void TearDownTestSuite() { delete image; }
 
-  void SetUp() override { ASSERT_NE(module, nullptr) << "cannot load brackenhue-setup.exe"; }
-
-  // The bytes of a resource, or an empty string when there is none.
-  static std::string resource(const wchar_t* name, const wchar_t* type) {
-    HRSRC found = FindResourceW(module, name, type);
-    if (!found) return {};
-    const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
-    return bytes ? std::string(bytes, SizeofResource(module, found)) : std::string();
+  void SetUp() override {
+    ASSERT_TRUE(image->loaded()) << "cannot load brackenhue-setup.exe";
+    module = image->module();
   }
 
-  static HMODULE module;
+  static std::string resource(const wchar_t* name, const wchar_t* type) { return image->get(name, type); }
+
+  static ImageResources* image;
+  HMODULE module = nullptr;
 };
-HMODULE LauncherImage::module = nullptr;
+ImageResources* LauncherImage::image = nullptr;
 
 // One decoded bitmap resource: header fields, and pixels top row first.
 struct Bitmap {
@@ -262,13 +258,11 @@ TEST_F(LauncherImage, ChunksJoinToTheInputs) {
     std::string input;
     ASSERT_TRUE(readFile(executableDir() + L"\\fixtures\\" + p.input, &input));
     std::string joined;
-    int count = 0;
-    for (std::string chunk; !(chunk = resource(widen(std::string(p.base) + "_" + std::to_string(count + 1)).c_str(),
-                                               p.type))
-                                 .empty();) {
-      ++count;
+    const int count = image->chunkCount(p.base, p.type);
+    for (int index = 1; index <= count; ++index) {
+      std::string chunk = resource(ImageResources::chunk(p.base, index).c_str(), p.type);
       joined += chunk;
-      if (joined.size() < input.size()) EXPECT_EQ(chunk.size(), 8u * 1024 * 1024) << "chunk " << count;
+      if (index < count) EXPECT_EQ(chunk.size(), 8u * 1024 * 1024) << "chunk " << index;
     }
     EXPECT_EQ(count, static_cast<int>((input.size() + 8 * 1024 * 1024 - 1) / (8 * 1024 * 1024)));
     EXPECT_TRUE(joined == input) << "joined " << joined.size() << " bytes, input " << input.size();
