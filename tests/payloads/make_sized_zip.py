@@ -26,7 +26,10 @@ def main(size, output):
     overhead = len(archive(b""))
     if size < overhead:
         sys.exit("a ZIP of this shape needs at least %d bytes" % overhead)
-    payload = random.Random(size).randbytes(size - overhead)
+    length = size - overhead
+    # One pseudo-random mebibyte, repeated: big sizes stay quick to make.
+    block = random.Random(size).randbytes(min(length, 1 << 20)) or b""
+    payload = (block * (length // max(len(block), 1) + 1))[:length]
     data = archive(payload)
     assert len(data) == size, (len(data), size)
     with open(output, "wb") as f:

@@ -1,0 +1,95 @@
+#include "javafind/java_platform_win32.h"
+
+#include <windows.h>
+
+#include "common/console.h"
+#include "common/text.h"
+#include "process/run_command.h"
+
+namespace {
+
+// Owns an open registry key.
+class RegistryKey {
+ public:
+  RegistryKey(const std::string& path, REGSAM rights) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, widen(path).c_str(), 0, rights, &key_) != ERROR_SUCCESS) key_ = nullptr;
+  }
+  ~RegistryKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+constexpr DWORD kNameLimit = 1024;   // characters of a subkey name, terminator included
+constexpr DWORD kValueLimit = 1024;  // characters of "JavaHome", terminator included
+
+}  // namespace
+
+bool Win32JavaPlatform::pathExists(const std::string& path) {
+  return !path.empty() && GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int Win32JavaPlatform::runProbe(const std::string& command, std::string& output) {
+  return runCommandCaptured(command, output, probeTimeoutMs_);
+}
+
+bool Win32JavaPlatform::getEnv(const std::string& name, std::string& value) {
+  const std::wstring wideName = widen(name);
+  SetLastError(ERROR_SUCCESS);
+  DWORD length = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (length == 0) {
+    // Zero both for a missing variable and for an empty one.
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+    value.clear();
+    return true;
+  }
+  std::wstring buffer(length, L'\0');
+  length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), length);
+  buffer.resize(length);
+  value = narrow(buffer);
+  return true;
+}
+
+bool Win32JavaPlatform::registrySubkeys(const std::string& keyPath, std::vector<std::string>& names) {
+  names.clear();
+  RegistryKey key(keyPath, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE);
+  if (!key.get()) return false;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[kNameLimit];
+    DWORD size = kNameLimit;
+    if (RegEnumKeyExW(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.push_back(narrow(std::wstring_view(name, size)));
+  }
+  return true;
+}
+
+bool Win32JavaPlatform::registryJavaHome(const std::string& keyPath, std::string& data) {
+  data.clear();
+  RegistryKey key(keyPath, KEY_QUERY_VALUE);
+  if (!key.get()) return false;
+  wchar_t buffer[kValueLimit] = {};
+  DWORD type = 0, size = sizeof buffer;
+  if (RegQueryValueExW(key.get(), L"JavaHome", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+    data = narrow(std::wstring_view(buffer, size / sizeof(wchar_t)));
+  } else {
+    data.assign(reinterpret_cast<const char*>(buffer), size);
+  }
+  return true;
+}
+
+int Win32JavaPlatform::runLocate(const std::string& command, std::string& output) {
+  return runInterpreter(command, output);
+}
+
+void Win32JavaPlatform::writeOut(std::string_view text) { ::writeOut(text); }
+
+void Win32JavaPlatform::writeErr(std::string_view text) { ::writeErr(text); }

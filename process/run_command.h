@@ -1,0 +1,35 @@
+#pragma once
+// Starting other programs and waiting for them. Both operations block until
+// the command has ended (or, for a bounded interpreter run, until its time is
+// up) and leave no process, handle or pipe behind.
+
+#include <string>
+
+// No time limit.
+constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
+
+// Starts `command` (a complete command line, UTF-8: the program, quoted when
+// it holds blanks, then its arguments) as a new process that inherits this
+// process's inheritable handles, environment and current folder. With
+// `showWindow` false the process gets no console window (CREATE_NO_WINDOW).
+// Waits without a time limit. Returns the exit code as a signed number (an
+// exit code of 0xFFFFFFFF reads as -1), or -1 when the process cannot be
+// started; nothing is waited for then.
+int runCommand(const std::string& command, bool showWindow);
+
+// Hands `command` to the command interpreter (COMSPEC, else cmd.exe from the
+// system folder) as "<interpreter> /c <command>", started without any
+// window, and appends everything it writes on standard output to `output`
+// (which is not cleared), with CR LF delivered as LF. The interpreter's
+// standard error is this process's own; its standard input is empty. The
+// command has no length limit of its own.
+// Returns the interpreter's exit status; -1 when it cannot be started
+// (`output` then unchanged) or when it is still running `timeoutMs` after the
+// start: it is then ended together with every process it started, and
+// `output` keeps what arrived until then.
+int runInterpreter(const std::string& command, std::string& output, unsigned long timeoutMs = kWaitForever);
+
+// runInterpreter with " 2>&1" appended, so the command's standard error
+// arrives in `output` too, mixed with its standard output in the order
+// written. No time limit unless one is given.
+int runCommandCaptured(const std::string& command, std::string& output, unsigned long timeoutMs = kWaitForever);

@@ -1,0 +1,135 @@
+#include <windows.h>
+
+#include <thread>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "process/run_command.h"
+
+namespace {
+
+std::wstring interpreterPath() {
+  wchar_t buffer[MAX_PATH * 4];
+  DWORD length = GetEnvironmentVariableW(L"COMSPEC", buffer, static_cast<DWORD>(std::size(buffer)));
+  if (length > 0 && length < std::size(buffer)) return std::wstring(buffer, length);
+  length = GetSystemDirectoryW(buffer, static_cast<DWORD>(std::size(buffer)));
+  return std::wstring(buffer, length) + L"\\cmd.exe";
+}
+
+// An inheritable copy of one of our standard handles, or of NUL when there is
+// none, for a child's start-up information.
+UniqueHandle inheritableStdHandle(DWORD which) {
+  HANDLE own = GetStdHandle(which);
+  HANDLE copy = nullptr;
+  if (own && own != INVALID_HANDLE_VALUE &&
+      DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    return UniqueHandle(copy);
+  }
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  return UniqueHandle(nul == INVALID_HANDLE_VALUE ? nullptr : nul);
+}
+
+void appendTextMode(std::string& output, const std::string& raw) {
+  output.reserve(output.size() + raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    output += raw[i];
+  }
+}
+
+}  // namespace
+
+int runCommand(const std::string& command, bool showWindow) {
+  std::wstring line = widen(command);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  DWORD exitCode = 0xFFFFFFFF;
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, showWindow ? 0 : CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &info)) {
+    UniqueHandle thread(info.hThread), process(info.hProcess);
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &exitCode);
+  }
+  return static_cast<int>(exitCode);
+}
+
+int runInterpreter(const std::string& command, std::string& output, unsigned long timeoutMs) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+  UniqueHandle pipeRead(readEnd), pipeWrite(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  UniqueHandle input = inheritableStdHandle(STD_INPUT_HANDLE);
+  UniqueHandle error = inheritableStdHandle(STD_ERROR_HANDLE);
+  // Standard input is NUL rather than ours: a probed program must never sit
+  // waiting for the user.
+  SECURITY_ATTRIBUTES inheritNul{sizeof inheritNul, nullptr, TRUE};
+  UniqueFileHandle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritNul,
+                                   OPEN_EXISTING, 0, nullptr));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul.valid() ? nul.get() : input.get();
+  startup.hStdOutput = pipeWrite.get();
+  startup.hStdError = error.get();
+
+  const std::wstring interpreter = interpreterPath();
+  const bool quote = interpreter.find(L' ') != std::wstring::npos;
+  std::wstring line = (quote ? L"\"" + interpreter + L"\"" : interpreter) + L" /c " + widen(command);
+  PROCESS_INFORMATION info{};
+  // Started suspended and put into a job first, so that ending it on time-out
+  // also ends the programs it started (the java being probed).
+  if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &info)) {
+    return -1;
+  }
+  UniqueHandle thread(info.hThread), process(info.hProcess);
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  const bool inJob = job && AssignProcessToJobObject(job.get(), process.get());
+  ResumeThread(thread.get());
+  // Only the children hold the write end now: the reads end when they are done.
+  pipeWrite.reset();
+  nul.reset();
+  input.reset();
+  error.reset();
+
+  std::string raw;
+  UniqueHandle readerDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread reader([&raw, pipe = pipeRead.get(), done = readerDone.get()] {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) raw.append(buffer, got);
+    SetEvent(done);
+  });
+
+  const ULONGLONG started = GetTickCount64();
+  auto remaining = [&]() -> DWORD {
+    if (timeoutMs == kWaitForever) return INFINITE;
+    ULONGLONG spent = GetTickCount64() - started;
+    return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+  };
+  int result = -1;
+  const bool ended = WaitForSingleObject(process.get(), remaining()) == WAIT_OBJECT_0;
+  if (ended) {
+    DWORD status = 0;
+    if (GetExitCodeProcess(process.get(), &status)) result = static_cast<int>(status);
+  }
+  // The output is complete once every writer has closed the pipe; something
+  // the command left running may hold it open. At the deadline the whole job
+  // goes, which also ends the reads.
+  if (!ended || WaitForSingleObject(readerDone.get(), remaining()) != WAIT_OBJECT_0) {
+    if (inJob) TerminateJobObject(job.get(), 1);
+    TerminateProcess(process.get(), 1);
+  }
+  reader.join();
+  appendTextMode(output, raw);
+  return result;
+}
+
+int runCommandCaptured(const std::string& command, std::string& output, unsigned long timeoutMs) {
+  return runInterpreter(command + " 2>&1", output, timeoutMs);
+}

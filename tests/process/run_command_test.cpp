@@ -1,0 +1,121 @@
+// The command runners with real child programs under Wine: the fixture
+// program (fixture_program.exe beside this test) does what its arguments say.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "common/text.h"
+#include "process/run_command.h"
+#include "tests/support/files.h"
+
+namespace {
+
+std::string fixture() { return "\"" + narrow(executableDir()) + "\\fixture_program.exe\""; }
+
+TEST(RunCommand, ReturnsTheExitCode) {
+  const struct {
+    const char* arguments;
+    bool showWindow;
+    int expected;
+  } cases[] = {
+      {" exit 0", false, 0},
+      {" exit 3", false, 3},
+      {" exit 3", true, 3},
+      {" exit 4294967295", false, -1},
+      {" exit 2147483648", false, static_cast<int>(0x80000000u)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(runCommand(fixture() + c.arguments, c.showWindow), c.expected) << c.arguments;
+  }
+}
+
+TEST(RunCommand, WaitsForAProgramWithoutAWindow) {
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(runCommand(fixture() + " sleep 400 exit 5", false), 5);
+  EXPECT_GE(GetTickCount64() - start, 390u);
+}
+
+TEST(RunCommand, MissingProgramGivesMinusOne) {
+  EXPECT_EQ(runCommand("\"C:\\no such folder\\nothing.exe\" -x", false), -1);
+  EXPECT_EQ(runCommand("", false), -1);
+}
+
+struct CapturedCase {
+  const char* tag;
+  std::string arguments;
+  std::string before;
+  std::string expectedOutput;
+  int expectedStatus;
+};
+
+TEST(RunCommandCaptured, JoinsBothStreamsInOrderWithLineFeeds) {
+  const std::string x2000(2000, 'x');
+  const std::string word1100(1100, 'w');
+  const CapturedCase cases[] = {
+      {"one line on each stream", " out first err second exit 7", "", "first\nsecond\n", 7},
+      {"streams interleaved", " err a out b err c", "", "a\nb\nc\n", 0},
+      {"a 2,000-character line", " long 2000", "", x2000 + "\n", 0},
+      {"no output", " exit 4", "kept", "kept", 4},
+      {"appends to what is there", " out new", "old\n", "old\nnew\n", 0},
+      {"a command longer than 1,018 characters", " out " + word1100, "", word1100 + "\n", 0},
+  };
+  for (const CapturedCase& c : cases) {
+    std::string output = c.before;
+    EXPECT_EQ(runCommandCaptured(fixture() + c.arguments, output), c.expectedStatus) << c.tag;
+    EXPECT_EQ(output, c.expectedOutput) << c.tag;
+  }
+}
+
+TEST(RunCommandCaptured, InterpreterComplaintsArriveInTheOutput) {
+  std::string output;
+  EXPECT_NE(runCommandCaptured("\"C:\\no such folder\\java.exe\" -version", output), 0);
+  EXPECT_FALSE(output.empty());
+}
+
+// COMSPEC names the interpreter; one that cannot start gives -1.
+TEST(RunCommandCaptured, InterpreterThatCannotStart) {
+  wchar_t saved[MAX_PATH * 4];
+  DWORD length = GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH * 4);
+  SetEnvironmentVariableW(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
+  std::string output = "untouched";
+  int status = runCommandCaptured(fixture() + " out hello", output);
+  SetEnvironmentVariableW(L"COMSPEC", length ? saved : nullptr);
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(output, "untouched");
+}
+
+TEST(RunCommandCaptured, WithoutCOMSPECTheSystemInterpreterRuns) {
+  wchar_t saved[MAX_PATH * 4];
+  DWORD length = GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH * 4);
+  SetEnvironmentVariableW(L"COMSPEC", nullptr);
+  std::string output;
+  int status = runCommandCaptured(fixture() + " out hello exit 2", output);
+  SetEnvironmentVariableW(L"COMSPEC", length ? saved : nullptr);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(output, "hello\n");
+}
+
+// A bounded run ends the command and what it started once its time is up.
+TEST(RunCommandCaptured, TimeLimitEndsTheCommand) {
+  TempDir dir;
+  const std::string flag = narrow(dir.file(L"finished"));
+  std::string output;
+  ULONGLONG start = GetTickCount64();
+  int status = runCommandCaptured(fixture() + " out started sleep 2000 touch \"" + flag + "\"", output, 300);
+  ULONGLONG spent = GetTickCount64() - start;
+  EXPECT_EQ(status, -1);
+  EXPECT_LT(spent, 1500u);
+  EXPECT_EQ(output, "started\n");
+  Sleep(2500);
+  EXPECT_FALSE(fileExists(widen(flag))) << "the command went on after its time was up";
+}
+
+TEST(RunInterpreter, LeavesStandardErrorAlone) {
+  std::string output;
+  EXPECT_EQ(runInterpreter(fixture() + " out seen err unseen", output), 0);
+  EXPECT_EQ(output, "seen\n");
+}
+
+}  // namespace
