@@ -18,7 +18,8 @@ constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 int runCommand(const std::string& command, bool showWindow);
 
 // Hands `command` to the command interpreter (COMSPEC, else cmd.exe from the
-// system folder) as "<interpreter> /c <command>", started without any
+// system folder) as <interpreter> /s /c "<command>", so the command runs
+// exactly as written, quotes included. Started without any
 // window, and appends everything it writes on standard output to `output`
 // (which is not cleared), with CR LF delivered as LF. The interpreter's
 // standard error is this process's own; its standard input is empty. The

@@ -79,7 +79,12 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
 
   const std::wstring interpreter = interpreterPath();
   const bool quote = interpreter.find(L' ') != std::wstring::npos;
-  std::wstring line = (quote ? L"\"" + interpreter + L"\"" : interpreter) + L" /c " + widen(command);
+  // "/s /c" with the command in one more pair of quotes: the interpreter
+  // then drops exactly that pair and runs the command as written. Without
+  // it, a quoted program path holding "(" or "&" (C:\Program Files (x86)\...)
+  // or a line with more than two quotes would lose its own quotes.
+  std::wstring line =
+      (quote ? L"\"" + interpreter + L"\"" : interpreter) + L" /s /c \"" + widen(command) + L"\"";
   PROCESS_INFORMATION info{};
   // Started suspended and put into a job first, so that ending it on time-out
   // also ends the programs it started (the java being probed).

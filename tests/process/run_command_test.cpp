@@ -68,6 +68,20 @@ TEST(RunCommandCaptured, JoinsBothStreamsInOrderWithLineFeeds) {
   }
 }
 
+// Quoted paths with blanks and parentheses, and lines with several quoted
+// parts, reach the program as written.
+TEST(RunCommandCaptured, QuotedPathsSurviveTheInterpreter) {
+  TempDir dir;
+  const std::wstring folder = dir.file(L"Program Files (x86)");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW((executableDir() + L"\\fixture_program.exe").c_str(), (folder + L"\\java.exe").c_str(),
+                        FALSE));
+  const std::string java = "\"" + narrow(folder) + "\\java.exe\"";
+  std::string output;
+  EXPECT_EQ(runCommandCaptured(java + " out \"two words\" exit 6", output), 6);
+  EXPECT_EQ(output, "two words\n");
+}
+
 TEST(RunCommandCaptured, InterpreterComplaintsArriveInTheOutput) {
   std::string output;
   EXPECT_NE(runCommandCaptured("\"C:\\no such folder\\java.exe\" -version", output), 0);
