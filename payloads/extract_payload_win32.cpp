@@ -39,19 +39,15 @@ bool writeChunk(const std::wstring& path, bool first, const void* bytes, DWORD s
                 std::string* failure) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   // Later chunks open the existing file only: if it vanished between chunks,
-  // starting a new one would quietly lose the chunks before.
+  // starting a new one would quietly lose the chunks before. Append-only
+  // access puts every write at the end.
   UniqueFileHandle file(CreateFileW(path.c_str(), first ? GENERIC_WRITE : FILE_APPEND_DATA, share, nullptr,
                                     first ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    if (failure) *failure = describe(path, "create", GetLastError());
+    if (failure) *failure = describe(path, first ? "create" : "open", GetLastError());
     return false;
   }
   opened = true;
-  if (!first && SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR) {
-    if (failure) *failure = describe(path, "write", GetLastError());
-    return false;
-  }
   DWORD written = 0;
   if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
     // A short write without an error code means the volume is full.
