@@ -36,4 +36,4 @@ wait $search
 echo "trace:"
 cat "$out/slow-search.trace"
 echo "screenshot: $out/probe-screen.png"
-[ -n "$saved_display" ] && export DISPLAY=$saved_display
+if [ -n "$saved_display" ]; then export DISPLAY=$saved_display; fi

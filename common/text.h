@@ -13,6 +13,7 @@ std::wstring widen(std::string_view utf8);
 // UTF-16 to UTF-8. Unpaired surrogates become U+FFFD. Empty in, empty out.
 std::string narrow(std::wstring_view utf16);
 
-// The system's text for a Win32 error code, in UTF-8, without the trailing
-// line end; "error <code>" when the system has no text for it.
+// The system's text for a Win32 error code, in UTF-8, as one line (line
+// breaks become blanks, trailing ones go); "error <code>" when the system
+// has no text for it.
 std::string systemErrorText(unsigned long errorCode);

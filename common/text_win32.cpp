@@ -27,7 +27,11 @@ std::string systemErrorText(unsigned long errorCode) {
                                 nullptr, errorCode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text(buffer ? buffer : L"", length);
   if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  // One line: some system texts break inside.
+  for (wchar_t& c : text) {
+    if (c == L'\r' || c == L'\n') c = L' ';
+  }
+  while (!text.empty() && text.back() == L' ') text.pop_back();
   if (text.empty()) return "error " + std::to_string(errorCode);
   return narrow(text);
 }

@@ -41,14 +41,21 @@ bool writeChunk(const std::wstring& path, bool first, const void* bytes, DWORD s
   // Later chunks open the existing file only: if it vanished between chunks,
   // starting a new one would quietly lose the chunks before. Append-only
   // access puts every write at the end.
+  // The first chunk truncates by hand rather than with CREATE_ALWAYS, which
+  // refuses an existing hidden or system file.
   UniqueFileHandle file(CreateFileW(path.c_str(), first ? GENERIC_WRITE : FILE_APPEND_DATA, share, nullptr,
-                                    first ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    first ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     if (failure) *failure = describe(path, first ? "create" : "open", GetLastError());
     return false;
   }
   opened = true;
+  if (first && !SetEndOfFile(file.get())) {
+    if (failure) *failure = describe(path, "write", GetLastError());
+    return false;
+  }
   DWORD written = 0;
+  SetLastError(NO_ERROR);
   if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
     // A short write without an error code means the volume is full.
     DWORD error = GetLastError();

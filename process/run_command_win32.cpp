@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <thread>
-
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "process/run_command.h"
@@ -11,9 +9,29 @@ namespace {
 std::wstring interpreterPath() {
   wchar_t buffer[MAX_PATH * 4];
   DWORD length = GetEnvironmentVariableW(L"COMSPEC", buffer, static_cast<DWORD>(std::size(buffer)));
-  if (length > 0 && length < std::size(buffer)) return std::wstring(buffer, length);
+  if (length > 0 && length < std::size(buffer)) {
+    // A bare name ("cmd.exe") is looked up the way a command line would be;
+    // a full path is taken as it is, and fails to start when it is wrong.
+    wchar_t found[MAX_PATH * 4];
+    DWORD foundLength = SearchPathW(nullptr, buffer, nullptr, static_cast<DWORD>(std::size(found)), found, nullptr);
+    if (foundLength > 0 && foundLength < std::size(found)) return std::wstring(found, foundLength);
+    return std::wstring(buffer, length);
+  }
   length = GetSystemDirectoryW(buffer, static_cast<DWORD>(std::size(buffer)));
   return std::wstring(buffer, length) + L"\\cmd.exe";
+}
+
+struct PipeReader {
+  HANDLE pipe;
+  std::string text;
+};
+
+DWORD WINAPI drainPipe(void* context) {
+  PipeReader& reader = *static_cast<PipeReader*>(context);
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(reader.pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) reader.text.append(buffer, got);
+  return 0;
 }
 
 // An inheritable copy of one of our standard handles, or of NUL when there is
@@ -102,14 +120,9 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   input.reset();
   error.reset();
 
-  std::string raw;
-  UniqueHandle readerDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread reader([&raw, pipe = pipeRead.get(), done = readerDone.get()] {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) raw.append(buffer, got);
-    SetEvent(done);
-  });
+  PipeReader pipeReader{pipeRead.get(), {}};
+  UniqueHandle reader(CreateThread(nullptr, 0, drainPipe, &pipeReader, 0, nullptr));
+  if (!reader) drainPipe(&pipeReader);  // no thread: read here, without a deadline
 
   const ULONGLONG started = GetTickCount64();
   auto remaining = [&]() -> DWORD {
@@ -125,16 +138,21 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   }
   // The output is complete once every writer has closed the pipe; something
   // the command left running may hold it open. At the deadline the whole job
-  // goes, which also ends the reads.
-  if (!ended || WaitForSingleObject(readerDone.get(), remaining()) != WAIT_OBJECT_0) {
+  // goes, which also ends the reads; without a job, the blocked read is
+  // cancelled instead, since the command's children may live on.
+  if (reader && (!ended || WaitForSingleObject(reader.get(), remaining()) != WAIT_OBJECT_0)) {
     if (inJob) TerminateJobObject(job.get(), 1);
     TerminateProcess(process.get(), 1);
+    if (WaitForSingleObject(reader.get(), 1000) != WAIT_OBJECT_0) {
+      do {
+        CancelSynchronousIo(reader.get());
+      } while (WaitForSingleObject(reader.get(), 100) != WAIT_OBJECT_0);
+    }
   }
-  reader.join();
-  appendTextMode(output, raw);
+  if (reader) WaitForSingleObject(reader.get(), INFINITE);
+  appendTextMode(output, pipeReader.text);
   return result;
 }
-
 int runCommandCaptured(const std::string& command, std::string& output, unsigned long timeoutMs) {
   return runInterpreter(command + " 2>&1", output, timeoutMs);
 }

@@ -16,6 +16,8 @@ size plus 22 equals the file size.
 """
 
 import argparse
+import mmap
+import os
 import struct
 import sys
 
@@ -51,14 +53,14 @@ def check_runtime(data):
         raw_size, raw_pointer = struct.unpack_from("<II", data, at + 16)
         if raw_size:
             image_end = max(image_end, raw_pointer + raw_size)
-    archive = data[image_end:]
-    if archive[:6] != SEVEN_ZIP:
+    archive_size = len(data) - image_end
+    if data[image_end:image_end + 6] != SEVEN_ZIP:
         warnings.append("no 7z archive follows the program (at byte %d)" % image_end)
-    elif len(archive) < 32:
+    elif archive_size < 32:
         warnings.append("the 7z archive after the program is cut short")
     else:
-        next_offset, next_size = struct.unpack_from("<QQ", archive, 12)
-        if 32 + next_offset + next_size != len(archive):
+        next_offset, next_size = struct.unpack_from("<QQ", data, image_end + 12)
+        if 32 + next_offset + next_size != archive_size:
             warnings.append("the 7z archive after the program does not end with the file")
     return [], warnings
 
@@ -95,15 +97,21 @@ def main(argv):
         variable, path = given
         try:
             with open(path, "rb") as f:
-                data = f.read()
+                # Mapped, not read: installer archives run to hundreds of MB.
+                size = os.fstat(f.fileno()).st_size
+                data = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if size else b""
+                try:
+                    if kind == "runtime":
+                        errors, warnings = check_runtime(data)
+                    else:
+                        errors, warnings = check_installer(data), []
+                finally:
+                    if size:
+                        data.close()
         except OSError as error:
             print("error: %s: cannot read %s: %s" % (variable, path, error.strerror), file=sys.stderr)
             failed = True
             continue
-        if kind == "runtime":
-            errors, warnings = check_runtime(data)
-        else:
-            errors, warnings = check_installer(data), []
         for text in warnings:
             print("warning: %s: %s: %s" % (variable, path, text), file=sys.stderr)
         for text in errors:

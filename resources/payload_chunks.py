@@ -18,13 +18,6 @@ import sys
 CHUNK_SIZE = 8 * 1024 * 1024
 
 
-def cut(data, chunk_size):
-    """The chunks of `data`: full pieces of chunk_size, then the rest."""
-    if chunk_size <= 0:
-        raise ValueError("chunk size must be positive")
-    return [data[at:at + chunk_size] for at in range(0, len(data), chunk_size)]
-
-
 def rc_header():
     return "// Generated at build time; do not edit.\nLANGUAGE 0x09, 0x01\n"
 
@@ -33,21 +26,26 @@ def rc_line(name, type_name, path):
     return '%s %s "%s"\n' % (name, type_name, path.replace("\\", "/"))
 
 
-def write_chunks(base, type_name, chunks, out_dir):
-    """Writes the chunk files, dropping stale ones of the same base name, and
-    returns their resource script lines."""
+def write_chunks(base, type_name, source, chunk_size, out_dir):
+    """Cuts the open file `source` into chunk files, one chunk in memory at a
+    time, dropping stale ones of the same base name; returns their resource
+    script lines (none for an empty file)."""
     prefix = base + "_"
     for old in os.listdir(out_dir):
         if old.startswith(prefix) and old.endswith(".bin"):
             os.remove(os.path.join(out_dir, old))
     lines = []
-    for index, chunk in enumerate(chunks, start=1):
+    index = 0
+    while True:
+        chunk = source.read(chunk_size)
+        if not chunk:
+            return lines
+        index += 1
         name = "%s_%d" % (base, index)
         path = os.path.abspath(os.path.join(out_dir, name + ".bin"))
         with open(path, "wb") as f:
             f.write(chunk)
         lines.append(rc_line(name, type_name, path))
-    return lines
 
 
 def main(argv):
@@ -61,15 +59,17 @@ def main(argv):
 
     os.makedirs(args.out_dir, exist_ok=True)
     text = rc_header()
+    if args.chunk_size <= 0:
+        sys.exit("the chunk size must be positive")
     for base, type_name, path in args.payload:
         try:
-            with open(path, "rb") as f:
-                data = f.read()
+            with open(path, "rb") as source:
+                lines = write_chunks(base, type_name, source, args.chunk_size, args.out_dir)
         except OSError as error:
             sys.exit("payload %s: cannot read %s: %s" % (base, path, error.strerror))
-        if not data:
+        if not lines:
             sys.exit("payload %s: %s is empty; a payload needs at least one byte" % (base, path))
-        text += "".join(write_chunks(base, type_name, cut(data, args.chunk_size), args.out_dir))
+        text += "".join(lines)
 
     with open(args.rc, "w", encoding="utf-8") as f:
         f.write(text)

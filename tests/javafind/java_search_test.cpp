@@ -39,6 +39,10 @@ const char kPathHeader[] =
 class JavaSearch : public ::testing::Test {
  protected:
   void SetUp() override {
+    // These tests rewrite HKLM\SOFTWARE\JavaSoft and C:\Java: only ever in
+    // a private Wine prefix, never on a real machine.
+    underWine_ = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (!underWine_) GTEST_SKIP() << "runs under Wine only";
     for (const wchar_t* name : {L"JAVA_HOME", L"JRE_HOME", L"PATH", L"COMSPEC"}) {
       wchar_t value[32768];
       DWORD length = GetEnvironmentVariableW(name, value, 32768);
@@ -53,6 +57,7 @@ class JavaSearch : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (!underWine_) return;
     SetCurrentDirectoryW(previousDir_);
     for (const auto& [name, value, set] : saved_) SetEnvironmentVariableW(name.c_str(), set ? value.c_str() : nullptr);
     clearRegistry();
@@ -74,7 +79,9 @@ class JavaSearch : public ::testing::Test {
     SHCreate(bin);
     ASSERT_TRUE(CopyFileW((executableDir() + L"\\fixture_program.exe").c_str(), (bin + L"\\java.exe").c_str(), FALSE));
     ASSERT_TRUE(writeFile(bin + L"\\java.answer", script));
-    if (jdk) ASSERT_TRUE(writeFile(bin + L"\\javac.exe", "MZ"));
+    if (jdk) {
+      ASSERT_TRUE(writeFile(bin + L"\\javac.exe", "MZ"));
+    }
   }
 
   static void SHCreate(const std::wstring& path) {
@@ -116,6 +123,7 @@ class JavaSearch : public ::testing::Test {
   };
   std::vector<Saved> saved_;
   wchar_t previousDir_[MAX_PATH * 4];
+  bool underWine_ = false;
 };
 
 // The three sample traces.
@@ -196,7 +204,9 @@ TEST_F(JavaSearch, ProbeReadsRealWorldAnswers) {
     JavaInstall install;
     install.setHome(narrow(home), platform);
     EXPECT_EQ(install.isUsable(), c.usable);
-    if (c.version) EXPECT_EQ(install.versionText(), c.version);
+    if (c.version) {
+      EXPECT_EQ(install.versionText(), c.version);
+    }
   }
 }
 
@@ -248,7 +258,10 @@ TEST_F(JavaSearch, RegistryCandidates) {
        true,
        "path: " + good + "\n"},
       {"chosen subkey without JavaHome: no candidate", {{jre + "\\1.8.0_281", ""}}, false, ""},
-      {"JavaHome longer than 1024 bytes: no candidate", {{jre + "\\1.8.0_281", std::string(1100, 'a')}}, false, ""},
+      {"JavaHome of 1023 characters still fits", {{jre + "\\1.8.0_281", std::string(1023, 'a')}}, false,
+       "path: " + std::string(1023, 'a') + "\n"},
+      {"JavaHome of 1024 characters is too long: no candidate", {{jre + "\\1.8.0_281", std::string(1024, 'a')}},
+       false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag);

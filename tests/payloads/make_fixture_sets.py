@@ -35,7 +35,7 @@ def main(out):
 
     # name -> ({index: bytes}, type)
     sets = {
-        "THREE": (dict(enumerate(payload_chunks.cut(data(1, 2333), 1000), start=1)), "JAR"),
+        "THREE": ({1: data(1, 1000), 2: data(8, 1000), 3: data(9, 333)}, "JAR"),
         "ONE": ({1: data(2, 517)}, "JAR"),
         "GAP": ({1: data(3, 300), 2: data(4, 301), 4: data(5, 302)}, "JAR"),
         "NOFIRST": ({2: data(6, 100)}, "JAR"),

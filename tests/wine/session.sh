@@ -52,6 +52,9 @@ case $cmd in
       tr -d '\n' <"$dir/display.new" >"$dir/display"
       rm -f "$dir/display.new"
       echo "Xvfb on :$(cat "$dir/display")"
+      # Wine's desktop process, started below, must know the display too.
+      DISPLAY=":$(cat "$dir/display")"
+      export DISPLAY
     fi
     make_prefix || exit 1
     wineserver -p >/dev/null 2>&1 </dev/null

@@ -19,6 +19,23 @@ const char kVersion[] =
     "Java(TM) SE Runtime Environment (build 1.8.0_281-b09)\n"
     "Java HotSpot(TM) 64-Bit Server VM (build 25.281-b09, mixed mode)\n";
 
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+  std::string result(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
+  return result;
+}
+
+std::wstring utf16(const std::string& text) {
+  if (text.empty()) return {};
+  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+  return result;
+}
+
 using UnixNameFunction = char*(CDECL*)(const wchar_t*);
 
 UnixNameFunction unixNameFunction() {
@@ -30,7 +47,7 @@ UnixNameFunction unixNameFunction() {
 // The Unix path of a Windows path, or the text unchanged when it has none.
 std::string unixPath(const std::wstring& path) {
   char* name = unixNameFunction()(path.c_str());
-  if (!name) return std::string(path.begin(), path.end());
+  if (!name) return utf8(path);
   std::string result = name;
   HeapFree(GetProcessHeap(), 0, name);
   return result;
@@ -46,12 +63,10 @@ std::string translate(const std::wstring& argument) {
   size_t equals = argument.find(L'=');
   if (argument.rfind(L"-D", 0) == 0 && equals != std::wstring::npos &&
       looksLikeWindowsPath(argument.substr(equals + 1))) {
-    return std::string(argument.begin(), argument.begin() + equals + 1) + unixPath(argument.substr(equals + 1));
+    return utf8(argument.substr(0, equals + 1)) + unixPath(argument.substr(equals + 1));
   }
   if (looksLikeWindowsPath(argument)) return unixPath(argument);
-  std::string narrow;
-  for (wchar_t c : argument) narrow += static_cast<char>(c < 128 ? c : '?');
-  return narrow;
+  return utf8(argument);
 }
 
 std::string shellQuote(const std::string& text) {
@@ -97,7 +112,7 @@ int runWithHostJava(const std::vector<std::wstring>& arguments) {
 
   // Wine starts Unix programs but gives no handle to wait on, so the shell
   // leaves the exit status in a file.
-  std::wstring commandLine = L"/bin/sh -c " + commandLineQuote(std::wstring(script.begin(), script.end()));
+  std::wstring commandLine = L"/bin/sh -c " + commandLineQuote(utf16(script));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
