@@ -100,15 +100,16 @@ TEST(RunCommandCaptured, InterpreterThatCannotStart) {
   EXPECT_EQ(output, "untouched");
 }
 
-TEST(RunCommandCaptured, WithoutCOMSPECTheSystemInterpreterRuns) {
+TEST(RunCommandCaptured, UnsetOrBareCOMSPECStillFindsTheInterpreter) {
   wchar_t saved[MAX_PATH * 4];
   DWORD length = GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH * 4);
-  SetEnvironmentVariableW(L"COMSPEC", nullptr);
-  std::string output;
-  int status = runCommandCaptured(fixture() + " out hello exit 2", output);
+  for (const wchar_t* comspec : {static_cast<const wchar_t*>(nullptr), L"cmd.exe"}) {
+    SetEnvironmentVariableW(L"COMSPEC", comspec);
+    std::string output;
+    EXPECT_EQ(runCommandCaptured(fixture() + " out hello exit 2", output), 2) << (comspec ? "bare name" : "unset");
+    EXPECT_EQ(output, "hello\n") << (comspec ? "bare name" : "unset");
+  }
   SetEnvironmentVariableW(L"COMSPEC", length ? saved : nullptr);
-  EXPECT_EQ(status, 2);
-  EXPECT_EQ(output, "hello\n");
 }
 
 // A bounded run ends the command and what it started once its time is up.
