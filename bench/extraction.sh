@@ -71,6 +71,7 @@ extract() {  # BUILD_DIR
   mkdir -p "$run"
   cd "$run"
   local start peak=0 pid kib
+  sync  # earlier runs' dirty pages are written back outside the timing
   start=$(now)
   wine "$1/bin/brackenhue-setup.exe" -x >/dev/null 2>&1 &
   local wine_pid=$!
@@ -92,6 +93,7 @@ extract() {  # BUILD_DIR
 copy() {  # FILE
   rm -f "$work/copy.jar"
   local start
+  sync
   start=$(now)
   cp "$1" "$work/copy.jar"
   elapsed "$start"
