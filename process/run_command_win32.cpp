@@ -34,7 +34,15 @@ DWORD WINAPI drainPipe(void* context) {
   return 0;
 }
 
-// An inheritable copy of one of our standard handles, or of NUL when there is
+// The null device, inheritable; empty when it cannot be opened.
+UniqueHandle inheritableNul() {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  return UniqueHandle(nul == INVALID_HANDLE_VALUE ? nullptr : nul);
+}
+
+// An inheritable copy of one of our standard handles, or NUL when there is
 // none, for a child's start-up information.
 UniqueHandle inheritableStdHandle(DWORD which) {
   HANDLE own = GetStdHandle(which);
@@ -43,10 +51,7 @@ UniqueHandle inheritableStdHandle(DWORD which) {
       DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
     return UniqueHandle(copy);
   }
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           OPEN_EXISTING, 0, nullptr);
-  return UniqueHandle(nul == INVALID_HANDLE_VALUE ? nullptr : nul);
+  return inheritableNul();
 }
 
 void appendTextMode(std::string& output, const std::string& raw) {
@@ -80,18 +85,15 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
   UniqueHandle pipeRead(readEnd), pipeWrite(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  UniqueHandle input = inheritableStdHandle(STD_INPUT_HANDLE);
-  UniqueHandle error = inheritableStdHandle(STD_ERROR_HANDLE);
   // Standard input is NUL rather than ours: a probed program must never sit
   // waiting for the user.
-  SECURITY_ATTRIBUTES inheritNul{sizeof inheritNul, nullptr, TRUE};
-  UniqueFileHandle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritNul,
-                                   OPEN_EXISTING, 0, nullptr));
+  UniqueHandle input = inheritableNul();
+  UniqueHandle error = inheritableStdHandle(STD_ERROR_HANDLE);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nul.valid() ? nul.get() : input.get();
+  startup.hStdInput = input.get();
   startup.hStdOutput = pipeWrite.get();
   startup.hStdError = error.get();
 
@@ -116,7 +118,6 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   ResumeThread(thread.get());
   // Only the children hold the write end now: the reads end when they are done.
   pipeWrite.reset();
-  nul.reset();
   input.reset();
   error.reset();
 
