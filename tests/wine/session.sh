@@ -11,6 +11,7 @@ cmd=$1
 dir=$2
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 mkdir -p "$dir"
+. "$(dirname "$0")/loader.sh"
 
 make_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
@@ -18,7 +19,7 @@ make_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "creating Wine prefix $WINEPREFIX" >&2
-      wineboot -i >/dev/null 2>&1 </dev/null
+      "$wine" wineboot -i >/dev/null 2>&1 </dev/null
       wineserver -w
     fi
   ) 9>"$dir/prefix.lock"
@@ -59,7 +60,7 @@ case $cmd in
     make_prefix || exit 1
     wineserver -p >/dev/null 2>&1 </dev/null
     # Start Wine's own helper processes now, away from ctest's pipes.
-    wineboot >/dev/null 2>&1 </dev/null
+    "$wine" wineboot >/dev/null 2>&1 </dev/null
     ;;
   stop)
     wineserver -k >/dev/null 2>&1 </dev/null
