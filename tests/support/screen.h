@@ -46,4 +46,4 @@ std::string describe(const Difference& difference);
 // Captures `area` again and again until it equals `expected` or `timeoutMs`
 // has passed; returns the last difference. The X server shows what a window
 // drew a little later than the drawing call returns.
-Difference waitForScreen(const RECT& area, const Image& expected, unsigned long timeoutMs = 5000);
+Difference waitForScreen(const RECT& area, const Image& expected, unsigned long timeoutMs = 10000);
