@@ -17,6 +17,12 @@ constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 // started; nothing is waited for then.
 int runCommand(const std::string& command, bool showWindow);
 
+// runCommand with the program named apart from the command line: `program`
+// (UTF-8, a full path) is what starts, never looked up in the launcher's own
+// folder or the current one, while `command` is the command line the program
+// receives, its first word included.
+int runProgram(const std::string& program, const std::string& command, bool showWindow);
+
 // Hands `command` to the command interpreter (COMSPEC, else cmd.exe from the
 // system folder) as <interpreter> /s /c "<command>", so the command runs
 // exactly as written, quotes included. Started without any

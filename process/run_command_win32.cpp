@@ -64,14 +64,17 @@ void appendTextMode(std::string& output, const std::string& raw) {
 
 }  // namespace
 
-int runCommand(const std::string& command, bool showWindow) {
+int runCommand(const std::string& command, bool showWindow) { return runProgram("", command, showWindow); }
+
+int runProgram(const std::string& program, const std::string& command, bool showWindow) {
+  const std::wstring application = widen(program);
   std::wstring line = widen(command);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   DWORD exitCode = 0xFFFFFFFF;
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, showWindow ? 0 : CREATE_NO_WINDOW, nullptr,
-                     nullptr, &startup, &info)) {
+  if (CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                     showWindow ? 0 : CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
     UniqueHandle thread(info.hThread), process(info.hProcess);
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "tests/support/box_watcher.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 
@@ -35,8 +36,16 @@ std::string fixture(const wchar_t* relative) {
   return bytes;
 }
 
-ChildResult runIn(const TempDir& dir, const wchar_t* exe, const std::wstring& commandLine) {
-  ChildResult result = runChild(build(exe), commandLine, dir.path());
+// TMP names a missing folder, so that an installing run ends right after
+// the splash window's first step with the temp-folder box (dismissed by
+// `watcher`) and exit code -1.
+ChildResult runIn(const TempDir& dir, const wchar_t* exe, const std::wstring& commandLine,
+                  BoxWatcher* watcher = nullptr) {
+  ChildOptions options;
+  options.environment = {{L"TMP", dir.file(L"no such folder")}};
+  BoxWatcher own;
+  options.watcher = watcher ? watcher : &own;
+  ChildResult result = runChild(build(exe), commandLine, dir.path(), options);
   EXPECT_TRUE(result.started) << narrow(commandLine);
   EXPECT_FALSE(result.timedOut) << narrow(commandLine);
   return result;
@@ -78,19 +87,26 @@ TEST(LauncherCommandLine, SelectsTheModeFromTheExactLine) {
   for (const CommandLineCase& c : kCommandLines) {
     SCOPED_TRACE(c.tag);
     TempDir dir;
-    ChildResult run = runIn(dir, L"launcher-three.exe", c.commandLine);
+    BoxWatcher watcher;
+    ChildResult run = runIn(dir, L"launcher-three.exe", c.commandLine, &watcher);
     std::string written;
     bool wroteJar = readFile(dir.file(L"brackenhue.jar"), &written);
+    const std::vector<SeenBox> boxes = watcher.boxes();
     if (c.expect == Expect::kExtract) {
       EXPECT_EQ(run.exitCode, 0u);
       EXPECT_EQ(run.out, std::string(kOpening) + kCompletion);
       EXPECT_EQ(run.err, "");
       EXPECT_TRUE(wroteJar);
       EXPECT_EQ(written, archive);
+      EXPECT_TRUE(boxes.empty()) << describe(boxes);
     } else {
+      // The installing mode: its first step fails on the missing TMP folder.
+      EXPECT_EQ(run.exitCode, 0xFFFFFFFFu);
       EXPECT_EQ(run.out, "");
       EXPECT_EQ(run.err, c.expect == Expect::kInstallWithNotice ? kNotice : "");
       EXPECT_FALSE(wroteJar);
+      ASSERT_EQ(boxes.size(), 1u) << describe(boxes);
+      EXPECT_EQ(boxes[0].caption, "Failed to create the temp folder.");
     }
   }
 }

@@ -21,8 +21,7 @@ struct SeenBox {
   // the box was seen.
   bool splashVisible = false;
   // When the box was told to close, and when it was seen destroyed (still
-  // the epoch until then). Under Wine without a window manager a box takes
-  // about two seconds to go after its OK.
+  // the epoch until then).
   std::chrono::steady_clock::time_point dismissedAt;
   std::chrono::steady_clock::time_point goneAt;
 };
@@ -34,7 +33,8 @@ class BoxWatcher {
   BoxWatcher(const BoxWatcher&) = delete;
   BoxWatcher& operator=(const BoxWatcher&) = delete;
 
-  // Starts watching the process `processId` (this one by default). Boxes are
+  // Starts watching the process `processId` (this one by default), forgetting
+  // the boxes of an earlier watch. Boxes are
   // looked for every few milliseconds; each is recorded once and dismissed
   // with its OK button.
   void start(DWORD processId = GetCurrentProcessId());

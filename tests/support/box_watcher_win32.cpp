@@ -56,6 +56,8 @@ void BoxWatcher::start(DWORD processId) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     stopping_ = false;
+    boxes_.clear();
+    handled_.clear();
   }
   thread_ = std::thread(&BoxWatcher::run, this, processId);
 }

@@ -5,7 +5,12 @@
 // the program here, on the Windows side, with CreateProcessW.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+class BoxWatcher;
 
 struct ChildResult {
   bool started = false;     // CreateProcessW succeeded
@@ -21,3 +26,18 @@ struct ChildResult {
 // Waits up to `timeoutMs`.
 ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,
                      const std::wstring& workingDirectory, unsigned long timeoutMs = 60000);
+
+// Changes to this process's environment for a child: a value sets the
+// variable, none removes it.
+using EnvironmentChanges = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
+
+struct ChildOptions {
+  EnvironmentChanges environment;
+  // Started on the child's process as soon as it exists; stopped when the
+  // child has ended.
+  BoxWatcher* watcher = nullptr;
+  unsigned long timeoutMs = 60000;
+};
+
+ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,
+                     const std::wstring& workingDirectory, const ChildOptions& options);

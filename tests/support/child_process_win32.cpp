@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwctype>
+#include <map>
 #include <thread>
 
 #include "common/unique_handle.h"
+#include "tests/support/box_watcher.h"
 
 namespace {
 
@@ -23,10 +27,52 @@ bool makePipe(UniqueHandle* readEnd, UniqueHandle* writeEnd) {
   return SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0) != FALSE;
 }
 
+struct NoCase {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
+      return std::towupper(x) < std::towupper(y);
+    });
+  }
+};
+
+// This process's environment with `changes` applied, as a sorted block.
+std::wstring environmentBlock(const EnvironmentChanges& changes) {
+  std::map<std::wstring, std::wstring, NoCase> variables;
+  if (wchar_t* own = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = own; *entry; entry += wcslen(entry) + 1) {
+      std::wstring text(entry);
+      size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with '='
+      if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    FreeEnvironmentStringsW(own);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      variables[name] = *value;
+    } else {
+      variables.erase(name);
+    }
+  }
+  std::wstring block;
+  for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+  block += L'\0';
+  return block;
+}
+
 }  // namespace
 
 ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,
                      const std::wstring& workingDirectory, unsigned long timeoutMs) {
+  ChildOptions options;
+  options.timeoutMs = timeoutMs;
+  return runChild(application, commandLine, workingDirectory, options);
+}
+
+ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,
+                     const std::wstring& workingDirectory, const ChildOptions& options) {
+  const unsigned long timeoutMs = options.timeoutMs;
+  std::wstring environment;
+  if (!options.environment.empty()) environment = environmentBlock(options.environment);
   ChildResult result;
   UniqueHandle outRead, outWrite, errRead, errWrite;
   if (!makePipe(&outRead, &outWrite) || !makePipe(&errRead, &errWrite)) return result;
@@ -43,12 +89,14 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
 
   std::wstring line = commandLine;  // CreateProcessW may write into it
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      workingDirectory.c_str(), &startup, &info)) {
+  if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                      environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                      environment.empty() ? nullptr : environment.data(), workingDirectory.c_str(), &startup, &info)) {
     return result;
   }
   UniqueHandle process(info.hProcess), thread(info.hThread);
   result.started = true;
+  if (options.watcher) options.watcher->start(info.dwProcessId);
   // Our copies of the write ends must go, or the reads never see the end.
   outWrite.reset();
   errWrite.reset();
@@ -63,6 +111,7 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
   }
   outReader.join();
   errReader.join();
+  if (options.watcher) options.watcher->stop();
   DWORD code = 0;
   GetExitCodeProcess(process.get(), &code);
   result.exitCode = code;

@@ -33,6 +33,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating Wine prefix $WINEPREFIX"
   "$wine" wineboot -i >/dev/null 2>&1 </dev/null
   wineserver -w
+  # No window manager: let Wine place its windows itself (see session.sh).
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+  wineserver -w
 fi
 [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; exit 1; }
 wineserver -p >/dev/null 2>&1 </dev/null

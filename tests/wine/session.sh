@@ -13,6 +13,14 @@ export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=
 mkdir -p "$dir"
 . "$(dirname "$0")/loader.sh"
 
+# With no window manager on Xvfb, Wine waits two seconds for one to withdraw
+# each window it hides (every message box that closes). Windows that Wine
+# places itself need no such wait.
+unmanaged_windows() {
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+  wineserver -w
+}
+
 make_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   (
@@ -21,6 +29,7 @@ make_prefix() {
       echo "creating Wine prefix $WINEPREFIX" >&2
       "$wine" wineboot -i >/dev/null 2>&1 </dev/null
       wineserver -w
+      unmanaged_windows
     fi
   ) 9>"$dir/prefix.lock"
   [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; return 1; }

@@ -1,0 +1,123 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "common/text.h"
+#include "javafind/java_install.h"
+#include "javafind/java_platform_win32.h"
+#include "javafind/java_search.h"
+#include "launcher/exit_code.h"
+#include "launcher/installing_plan.h"
+#include "launcher/launcher.h"
+#include "launcher/workspace.h"
+#include "payloads/extract_payload.h"
+#include "process/run_command.h"
+#include "splash/splash_window.h"
+#include "splash/status_model.h"
+
+namespace {
+
+// The splash window as the owner of a box: none when there never was one or
+// the user has closed it, so the box still appears.
+HWND boxOwner(const StatusModel& status) {
+  HWND window = static_cast<HWND>(status.splashWindow());
+  return window && IsWindow(window) ? window : nullptr;
+}
+
+void showBox(HWND owner, const std::string& text, const char* caption) {
+  MessageBoxW(owner, widen(text).c_str(), widen(caption).c_str(), MB_OK);
+}
+
+// The start folder for "-Dorig.dir=". Java 8 reads its command line in the
+// ANSI code page; a folder with letters outside it would reach the installer
+// as question marks, so then its short (8.3) form goes instead, where the
+// volume has one that fits.
+bool fitsAnsiCodePage(const std::wstring& text) {
+  if (GetACP() == CP_UTF8) return true;
+  BOOL lossy = FALSE;
+  return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy) > 0 &&
+         !lossy;
+}
+
+std::string startFolderForJava(const std::string& startFolder) {
+  const std::wstring wide = widen(startFolder);
+  if (fitsAnsiCodePage(wide)) return startFolder;
+  // A drive root was recorded as "C:"; its short form is itself.
+  wchar_t shortForm[MAX_PATH * 4];
+  DWORD length = GetShortPathNameW(wide.c_str(), shortForm, MAX_PATH * 4);
+  if (length == 0 || length >= MAX_PATH * 4) return startFolder;
+  const std::wstring candidate(shortForm, length);
+  if (!fitsAnsiCodePage(candidate)) return startFolder;
+  return startFolderText(narrow(candidate));
+}
+
+// The javaw to start, by full path: a relative "jre\bin\javaw.exe" names the
+// workspace's, and must never be looked for beside the launcher.
+std::string programPath(const std::string& path) {
+  const std::wstring wide = widen(path);
+  wchar_t full[MAX_PATH * 4];
+  DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH * 4, full, nullptr);
+  if (length == 0 || length >= MAX_PATH * 4) return path;
+  return narrow(std::wstring(full, length));
+}
+
+void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status) {
+  status.setStep("XJAR");
+  extractPayload("JAR", "JAR", "brackenhue.jar", status);
+
+  status.setStep("LAUNCHING");
+  status.animateProgress(1000);
+  const std::string command = installerCommand(java.javawPath(), startFolderForJava(startFolder));
+  if (HWND window = boxOwner(status)) ShowWindow(window, SW_HIDE);
+  if (runProgram(programPath(java.javawPath()), command, true) != 0) {
+    showBox(nullptr, kInstallationErrorText, kInstallationErrorCaption);
+  }
+}
+
+void reportNoJava(JavaInstall& result, const JavaInstall& minimum, JavaSearchPlatform& platform,
+                  const StatusModel& status) {
+  const bool older = findJava(result, false, minimum, false, false, "", "", false, platform);
+  showBox(boxOwner(status), noJavaReason(older), kNoJavaCaption);
+}
+
+}  // namespace
+
+int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
+  std::srand(workspaceSeed(static_cast<uint64_t>(std::time(nullptr)), GetCurrentProcessId()));
+  status.appInstance = instance;
+  status.showCommand = showCommand;
+  // Without a window (its failure box has been shown) the run goes on: status
+  // changes are only stored and boxes have no owner.
+  if (startSplashWindow(status) == SplashStart::kThreadNotStarted) return kExitSetupFailed;
+
+  status.setStep("TMP");
+  status.animateProgress(1000);
+  const std::string startFolder = recordStartFolder();
+  std::string workspace, absoluteWorkspace;
+  if (prepareWorkspace(workspace, absoluteWorkspace) != WorkspaceResult::kEntered) {
+    showBox(boxOwner(status), kTempFolderText, kTempFolderCaption);
+    return kExitSetupFailed;
+  }
+
+  status.setStep("XJAVA");
+  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status) == 0) {
+    // By full path: a jre_x64.exe beside the launcher must never run.
+    runProgram(programPath("jre_x64.exe"), "jre_x64.exe", false);
+  }
+
+  status.setStep("SEARCHING");
+  status.animateProgress(1000);
+  JavaInstall minimum;
+  minimum.setVersion("1.8.0_00");
+  JavaInstall result;
+  Win32JavaPlatform platform;
+  if (findJava(result, true, minimum, false, false, "jre", "", true, platform)) {
+    launchInstaller(result, startFolder, status);
+  } else {
+    reportNoJava(result, minimum, platform, status);
+  }
+
+  cleanUpWorkspace(absoluteWorkspace);
+  return kExitSuccess;
+}

@@ -1,0 +1,59 @@
+#include "launcher/installing_plan.h"
+
+std::string startFolderText(const std::string& currentFolder) {
+  if (!currentFolder.empty() && currentFolder.back() == '\\') {
+    return currentFolder.substr(0, currentFolder.size() - 1);
+  }
+  return currentFolder;
+}
+
+std::string workspacePath(const std::string& tmp, const std::string& letters) {
+  return tmp + "\\Brackenhue-" + letters;
+}
+
+uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId) {
+  // Spread the id over all bits (Knuth's multiplicative hash), so ids that
+  // differ by four, as Windows hands them out, give unrelated seeds.
+  return static_cast<uint32_t>(secondsSince1970) ^ (processId * 2654435761u);
+}
+
+bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
+                     const std::function<FolderCreation(const std::string&)>& create, std::string& path) {
+  for (int attempt = 0; attempt < kWorkspaceAttempts; ++attempt) {
+    std::string letters;
+    for (int i = 0; i < 5; ++i) letters += static_cast<char>('a' + draw() % 26);
+    path = workspacePath(tmp, letters);
+    switch (create(path)) {
+      case FolderCreation::kCreated:
+        return true;
+      case FolderCreation::kExists:
+        continue;
+      case FolderCreation::kFailed:
+        return false;
+    }
+  }
+  return false;
+}
+
+std::string installerCommand(const std::string& javawPath, const std::string& startFolder) {
+  return "\"" + javawPath + "\" \"-Dorig.dir=" + startFolder + "\" -jar brackenhue.jar";
+}
+
+const char kRemoveRuntimeCommand[] = "cmd.exe /d /c rd /s /q jre";
+
+const char* const kCleanedFiles[3] = {"ant.install.log", "brackenhue.jar", "jre_x64.exe"};
+
+const char kTempFolderCaption[] = "Failed to create the temp folder.";
+const char kTempFolderText[] =
+    "Failed to create the temp folder.\n"
+    "Please set the environment variable TMP to a folder you have permission to write to.";
+const char kNoJavaCaption[] = "Installation Failed: Couldn't find java";
+const char kInstallationErrorCaption[] = "Installation Error";
+const char kInstallationErrorText[] =
+    "The installation exited with an error. Java may not be installed properly, or the installation may have been "
+    "interrupted partway through. Please try again.";
+
+std::string noJavaReason(bool olderJavaFound) {
+  return std::string("This version of Brackenhue requires java 1.8.0_00 or greater, but ") +
+         (olderJavaFound ? "your java is too old." : "java could not be found on your computer.") + "\n";
+}

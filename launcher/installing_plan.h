@@ -1,0 +1,61 @@
+#pragma once
+// The decisions of the installing mode: the workspace's name, the commands it
+// runs and the texts it shows. Pure: no window-system calls.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The start folder as the installer is told it: the current folder with one
+// trailing backslash removed, so a drive's root "C:\" gives "C:". Only a
+// backslash is removed, and only one.
+std::string startFolderText(const std::string& currentFolder);
+
+// The workspace for a TMP value and five letters: TMP unchanged (a trailing
+// backslash stays, giving two before the name), "\Brackenhue-", the letters.
+std::string workspacePath(const std::string& tmp, const std::string& letters);
+
+// The seed of the letter drawing: the time in seconds mixed with the process
+// id, so two launchers started in the same second draw different letters.
+uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId);
+
+// How many names are tried when a drawn folder exists already.
+constexpr int kWorkspaceAttempts = 8;
+
+enum class FolderCreation {
+  kCreated,
+  kExists,  // something of that name is there: draw again
+  kFailed,  // missing parent, access denied, bad name: no other name helps
+};
+
+// Draws five lower-case letters, each from one `draw()` result (0 to 32767)
+// as 'a' + result % 26, builds the workspace path and asks `create` for it.
+// A name that exists already is never entered or reused: new letters are
+// drawn, up to kWorkspaceAttempts names in all. Returns true with `path` set
+// to the created folder; false when TMP is not usable or every name is
+// taken (`path` then holds the last name tried).
+bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
+                     const std::function<FolderCreation(const std::string&)>& create, std::string& path);
+
+// The command line that starts the installer, character for character:
+//   "<javaw>" "-Dorig.dir=<start folder>" -jar brackenhue.jar
+std::string installerCommand(const std::string& javawPath, const std::string& startFolder);
+
+// The clean-up's removal of the unpacked runtime. "/d" keeps the user's
+// AutoRun commands away: one that changes folder would make "rd" remove a
+// "jre" somewhere else.
+extern const char kRemoveRuntimeCommand[];  // "cmd.exe /d /c rd /s /q jre"
+
+// The entries of the workspace that the clean-up deletes as files, in order.
+extern const char* const kCleanedFiles[3];  // ant.install.log, brackenhue.jar, jre_x64.exe
+
+// Message box texts.
+extern const char kTempFolderCaption[];
+extern const char kTempFolderText[];
+extern const char kNoJavaCaption[];
+extern const char kInstallationErrorCaption[];
+extern const char kInstallationErrorText[];
+
+// The reason shown when no Java of at least 1.8.0_00 was found: whether the
+// quiet second search found an older one decides the ending.
+std::string noJavaReason(bool olderJavaFound);

@@ -1,0 +1,32 @@
+#pragma once
+// The installing mode's folders on the real system: the start folder, the
+// workspace under TMP, and the clean-up that removes what a run wrote.
+
+#include <string>
+
+// The current folder as the installer is told it (startFolderText), UTF-8.
+// Empty when the current folder cannot be read.
+std::string recordStartFolder();
+
+enum class WorkspaceResult {
+  kEntered,     // created and made the current folder
+  kNoTmp,       // TMP is not set: nothing was created
+  kNotCreated,  // no free name could be created under TMP
+  kNotEntered,  // created, but it could not be made the current folder; it
+                // has been removed again
+};
+
+// Creates a workspace under TMP (createWorkspace, with the C runtime's rand)
+// and makes it the current folder. `workspace` receives its path as built
+// from TMP, unchanged; `absolute` the same folder as a full path, for
+// removing it after leaving it.
+WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute);
+
+// Deletes ant.install.log, brackenhue.jar and jre_x64.exe, has the system's
+// command interpreter remove the folder "jre" (started by full path, without
+// AutoRun), goes to the parent folder and removes the workspace. Nothing is
+// checked: a folder that still holds other files stays.
+void cleanUpWorkspace(const std::string& absolute);
+
+// The system folder's cmd.exe, as a full path.
+std::string systemInterpreter();

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/installing_plan.h"
+
+namespace {
+
+TEST(InstallingPlan, StartFolderLosesOneTrailingBackslash) {
+  const struct {
+    const char* tag;
+    const char* current;
+    const char* shown;
+  } cases[] = {
+      {"drive root", "C:\\", "C:"},
+      {"ordinary folder", "C:\\Users\\ana\\Downloads", "C:\\Users\\ana\\Downloads"},
+      {"only one backslash goes", "C:\\odd\\\\", "C:\\odd\\"},
+      {"forward slash stays", "C:/Users/", "C:/Users/"},
+      {"share root", "\\\\server\\share\\", "\\\\server\\share"},
+      {"UTF-8 letters untouched", "C:\\\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0", "C:\\\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(startFolderText(c.current), c.shown) << c.tag;
+}
+
+TEST(InstallingPlan, InstallerCommandIsBuiltCharacterForCharacter) {
+  const struct {
+    const char* tag;
+    const char* javaw;
+    const char* start;
+    const char* command;
+  } cases[] = {
+      {"workspace runtime", "jre\\bin\\javaw.exe", "C:\\Users\\ana\\Downloads",
+       "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=C:\\Users\\ana\\Downloads\" -jar brackenhue.jar"},
+      {"drive root", "jre\\bin\\javaw.exe", "C:", "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=C:\" -jar brackenhue.jar"},
+      {"blanks and parentheses stay inside the quotes", "C:\\Program Files (x86)\\Java\\jre8\\bin\\javaw.exe",
+       "D:\\My Files", "\"C:\\Program Files (x86)\\Java\\jre8\\bin\\javaw.exe\" \"-Dorig.dir=D:\\My Files\" -jar "
+       "brackenhue.jar"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(installerCommand(c.javaw, c.start), c.command) << c.tag;
+}
+
+TEST(InstallingPlan, CleanUpCommandSkipsAutoRun) {
+  EXPECT_STREQ(kRemoveRuntimeCommand, "cmd.exe /d /c rd /s /q jre");
+  const std::vector<std::string> files(kCleanedFiles, kCleanedFiles + 3);
+  EXPECT_EQ(files, (std::vector<std::string>{"ant.install.log", "brackenhue.jar", "jre_x64.exe"}));
+}
+
+TEST(InstallingPlan, NoJavaReasons) {
+  EXPECT_EQ(noJavaReason(true),
+            "This version of Brackenhue requires java 1.8.0_00 or greater, but your java is too old.\n");
+  EXPECT_EQ(noJavaReason(false),
+            "This version of Brackenhue requires java 1.8.0_00 or greater, but java could not be found on your "
+            "computer.\n");
+}
+
+TEST(InstallingPlan, WorkspaceNameKeepsTmpAsItIs) {
+  EXPECT_EQ(workspacePath("C:\\Temp", "abcde"), "C:\\Temp\\Brackenhue-abcde");
+  EXPECT_EQ(workspacePath("C:\\Temp\\", "zzzzz"), "C:\\Temp\\\\Brackenhue-zzzzz");
+}
+
+TEST(InstallingPlan, SeedDiffersForLaunchersOfTheSameSecond) {
+  const uint64_t now = 1796000000;
+  EXPECT_NE(workspaceSeed(now, 1000), workspaceSeed(now, 1004));
+  EXPECT_NE(workspaceSeed(now, 1000), workspaceSeed(now + 1, 1000));
+  EXPECT_EQ(workspaceSeed(now, 1000), workspaceSeed(now, 1000));
+}
+
+// Draws from a fixed list; records every folder asked for.
+struct Drawing {
+  std::vector<int> numbers;
+  size_t next = 0;
+  std::vector<FolderCreation> answers;
+  std::vector<std::string> asked;
+
+  bool run(const std::string& tmp, std::string& path) {
+    return createWorkspace(
+        tmp, [this] { return numbers[next++ % numbers.size()]; },
+        [this](const std::string& folder) {
+          asked.push_back(folder);
+          return answers[std::min(asked.size(), answers.size()) - 1];
+        },
+        path);
+  }
+};
+
+TEST(InstallingPlan, WorkspaceCreationDrawsAgainOnlyWhenTheNameIsTaken) {
+  using F = FolderCreation;
+  const struct {
+    const char* tag;
+    std::vector<int> numbers;
+    std::vector<F> answers;
+    bool created;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"first name free", {0, 1, 2, 3, 4}, {F::kCreated}, true, {"T\\Brackenhue-abcde"}},
+      {"letters are rand % 26", {25, 26, 27, 32767, 51}, {F::kCreated}, true, {"T\\Brackenhue-zabhz"}},
+      {"taken twice, then free",
+       {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2},
+       {F::kExists, F::kExists, F::kCreated},
+       true,
+       {"T\\Brackenhue-aaaaa", "T\\Brackenhue-bbbbb", "T\\Brackenhue-ccccc"}},
+      {"missing TMP folder: no second name", {0}, {F::kFailed}, false, {"T\\Brackenhue-aaaaa"}},
+  };
+  for (const auto& c : cases) {
+    Drawing drawing{c.numbers, 0, c.answers, {}};
+    std::string path;
+    EXPECT_EQ(drawing.run("T", path), c.created) << c.tag;
+    EXPECT_EQ(drawing.asked, c.asked) << c.tag;
+    EXPECT_EQ(path, c.asked.back()) << c.tag;
+  }
+}
+
+TEST(InstallingPlan, WorkspaceCreationGivesUpAfterItsBound) {
+  Drawing drawing{{0, 1, 2, 3, 4, 5, 6}, 0, {FolderCreation::kExists}, {}};
+  std::string path;
+  EXPECT_FALSE(drawing.run("T", path));
+  EXPECT_EQ(drawing.asked.size(), static_cast<size_t>(kWorkspaceAttempts));
+}
+
+}  // namespace
