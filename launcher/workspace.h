@@ -2,6 +2,7 @@
 // The installing mode's folders on the real system: the start folder, the
 // workspace under TMP, and the clean-up that removes what a run wrote.
 
+#include <functional>
 #include <string>
 
 // The current folder as the installer is told it (startFolderText), UTF-8.
@@ -19,8 +20,10 @@ enum class WorkspaceResult {
 // Creates a workspace under TMP (createWorkspace, with the C runtime's rand)
 // and makes it the current folder. `workspace` receives its path as built
 // from TMP, unchanged; `absolute` the same folder as a full path, for
-// removing it after leaving it.
-WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute);
+// removing it after leaving it. `enter` makes a folder the current one
+// (SetCurrentDirectoryW unless given).
+WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
+                                 const std::function<bool(const std::wstring&)>& enter = nullptr);
 
 // Deletes ant.install.log, brackenhue.jar and jre_x64.exe, has the system's
 // command interpreter remove the folder "jre" (started by full path, without

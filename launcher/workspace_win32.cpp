@@ -37,7 +37,8 @@ std::string recordStartFolder() {
   return startFolderText(narrow(folder));
 }
 
-WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute) {
+WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
+                                 const std::function<bool(const std::wstring&)>& enter) {
   DWORD needed = GetEnvironmentVariableW(L"TMP", nullptr, 0);
   if (needed == 0) return WorkspaceResult::kNoTmp;
   std::wstring tmp(needed, L'\0');
@@ -58,7 +59,7 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute) 
   // the same folder when the clean-up removes it from elsewhere.
   const std::wstring wide = widen(workspace);
   absolute = narrow(fullPath(wide));
-  if (!SetCurrentDirectoryW(wide.c_str())) {
+  if (!(enter ? enter(wide) : SetCurrentDirectoryW(wide.c_str()) != FALSE)) {
     RemoveDirectoryW(widen(absolute).c_str());
     return WorkspaceResult::kNotEntered;
   }

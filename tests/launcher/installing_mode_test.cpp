@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <regex>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "launcher/workspace.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
@@ -81,7 +83,7 @@ struct InstallRun {
 class Installing : public ::testing::Test {
  protected:
   InstallRun install(const std::wstring& launcher, const std::wstring& startFolder,
-                     EnvironmentChanges extra = {}) {
+                     EnvironmentChanges extra = {}, std::function<void(unsigned long)> onStarted = nullptr) {
     InstallRun run;
     const std::wstring program = launcher.find(L'\\') == std::wstring::npos ? build(launcher) : launcher;
     ChildOptions options;
@@ -91,6 +93,7 @@ class Installing : public ::testing::Test {
                            {L"FIXTURE_RECORD_DIR", records.path()}};
     for (auto& change : extra) options.environment.push_back(change);
     options.watcher = &watcher;
+    options.onStarted = onStarted;
     run.result = runChild(program, L"\"" + program + L"\"", startFolder, options);
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.timedOut);
@@ -232,6 +235,23 @@ TEST_F(Installing, UnusableTmpShowsTheTempFolderBox) {
   }
 }
 
+// In this process: the workspace preparation with an entering that fails.
+// (Wine accepts a current folder of any length, so a whole run cannot be
+// made to fail there.)
+TEST_F(Installing, WorkspaceThatCannotBeEnteredIsRemovedAgain) {
+  SetEnvironmentVariableW(L"TMP", tmp.path().c_str());
+  std::string workspace, absolute;
+  std::wstring asked;
+  const WorkspaceResult result = prepareWorkspace(workspace, absolute, [&](const std::wstring& folder) {
+    asked = folder;
+    return false;
+  });
+  EXPECT_EQ(result, WorkspaceResult::kNotEntered);
+  EXPECT_EQ(narrow(asked), workspace);
+  EXPECT_EQ(workspace.rfind(narrow(tmp.path()) + "\\Brackenhue-", 0), 0u) << workspace;
+  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+}
+
 TEST_F(Installing, TmpWithATrailingBackslashWorks) {
   const InstallRun run = install(L"launcher-java18.exe", start.path(), {{L"TMP", tmp.path() + L"\\"}});
   EXPECT_EQ(run.result.exitCode, 0u);
@@ -261,6 +281,187 @@ TEST_F(Installing, DriveRootStartFolderGivesTheDriveLetterAndColon) {
   ASSERT_EQ(run.javaw.size(), 1u);
   EXPECT_EQ(run.javaw[0].at("command"),
             "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=" + narrow(root.substr(0, 2)) + "\" -jar brackenhue.jar");
+}
+
+// The splash window of process `processId`, once it is visible; null after
+// `timeoutMs`.
+HWND visibleSplash(unsigned long processId, unsigned long timeoutMs) {
+  struct Search {
+    DWORD processId;
+    HWND found;
+  };
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (GetTickCount64() < deadline) {
+    Search search{processId, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+          Search& s = *reinterpret_cast<Search*>(parameter);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          wchar_t name[32];
+          if (owner == s.processId && GetClassNameW(window, name, 32) && std::wstring(name) == L"splash" &&
+              IsWindowVisible(window)) {
+            s.found = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+TEST_F(Installing, SplashClosedByTheUserMidRun) {
+  const struct {
+    const char* tag;
+    const wchar_t* launcher;
+    size_t javawRuns;
+    size_t boxes;
+  } cases[] = {
+      {"Java found: the installer still runs", L"launcher-java18.exe", 1, 0},
+      // The box that the window would have owned comes without owner.
+      {"no Java: the box still appears", L"launcher-nojava.exe", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    std::thread closer;
+    bool closed = false;
+    const InstallRun run = install(c.launcher, start.path(), {}, [&](unsigned long processId) {
+      closer = std::thread([&closed, processId] {
+        if (HWND splash = visibleSplash(processId, 20000)) closed = PostMessageW(splash, WM_CLOSE, 0, 0) != FALSE;
+      });
+    });
+    closer.join();
+    EXPECT_TRUE(closed) << "the splash window never showed";
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_EQ(run.javaw.size(), c.javawRuns);
+    ASSERT_EQ(run.boxes.size(), c.boxes) << describe(run.boxes);
+    if (c.boxes) {
+      EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't find java");
+      EXPECT_EQ(run.boxes[0].owner, nullptr);
+      EXPECT_FALSE(run.boxes[0].splashVisible);
+    }
+    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  }
+}
+
+bool fitsAnsiCodePage(const std::wstring& text) {
+  BOOL lossy = FALSE;
+  return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy) > 0 &&
+         !lossy;
+}
+
+TEST_F(Installing, NonAsciiStartAndTmpFolders) {
+  TempDir cyrillicTmp(L"\u0432\u0440\u0435\u043c\u0435\u043d\u043d\u0430\u044f \u4e34\u65f6");
+  const struct {
+    const char* tag;
+    const wchar_t* startName;
+  } cases[] = {
+      {"Cyrillic and CJK", L"\u5b89\u88c5 \u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430"},
+      {"Latin-1 letters fit the ANSI code page", L"T\u00e9l\u00e9chargements"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    TempDir from(c.startName);
+    const InstallRun run = install(L"launcher-java18.exe", from.path(), {{L"TMP", cyrillicTmp.path()}});
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    ASSERT_EQ(run.javaw.size(), 1u);
+    const std::string& command = run.javaw[0].at("command");
+    const std::string opening = "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=";
+    const std::string closing = "\" -jar brackenhue.jar";
+    ASSERT_EQ(command.rfind(opening, 0), 0u) << command;
+    ASSERT_GE(command.size(), opening.size() + closing.size());
+    ASSERT_EQ(command.substr(command.size() - closing.size()), closing) << command;
+    const std::wstring origDir =
+        widen(command.substr(opening.size(), command.size() - opening.size() - closing.size()));
+    if (fitsAnsiCodePage(from.path())) {
+      EXPECT_EQ(origDir, from.path()) << "a folder Java can read goes unchanged";
+    } else {
+      // Java 8 would read the long form as question marks: the short form
+      // goes, which names the same folder.
+      EXPECT_TRUE(fitsAnsiCodePage(origDir)) << narrow(origDir);
+      wchar_t longForm[MAX_PATH * 4];
+      const DWORD length = GetLongPathNameW(origDir.c_str(), longForm, MAX_PATH * 4);
+      EXPECT_EQ(std::wstring(longForm, length), from.path()) << narrow(origDir);
+    }
+    EXPECT_EQ(run.javaw[0].at("folder").rfind(narrow(cyrillicTmp.path()) + "\\Brackenhue-", 0), 0u)
+        << run.javaw[0].at("folder");
+    EXPECT_TRUE(entries(cyrillicTmp.path()).empty()) << listing(cyrillicTmp.path());
+  }
+}
+
+// Copies of the stand-in program that touch a marker file when they run.
+void plant(const std::wstring& path, const std::wstring& marker) {
+  std::string program;
+  ASSERT_TRUE(readFile(executableDir() + L"\\fixture_program.exe", &program));
+  ASSERT_TRUE(writeFile(path, program));
+  const std::wstring answer = path.substr(0, path.size() - 4) + L".answer";
+  ASSERT_TRUE(writeFile(answer, "touch " + narrow(marker) + "\nexit 0\n"));
+}
+
+TEST_F(Installing, ProgramsPlantedBesideTheLauncherNeverRun) {
+  // The launcher runs from a folder of its own, as from Downloads, with a
+  // runtime archive, an interpreter and a javaw of the relative "jre" beside
+  // it.
+  TempDir downloads(L"downloads");
+  std::string launcher;
+  ASSERT_TRUE(readFile(build(L"launcher-java18.exe"), &launcher));
+  ASSERT_TRUE(writeFile(downloads.file(L"setup.exe"), launcher));
+  ASSERT_TRUE(CreateDirectoryW(downloads.file(L"jre").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(downloads.file(L"jre\\bin").c_str(), nullptr));
+  TempDir markers(L"markers");
+  const wchar_t* planted[] = {L"jre_x64.exe", L"cmd.exe", L"jre\\bin\\javaw.exe"};
+  for (const wchar_t* name : planted) plant(downloads.file(name), markers.file(L"ran"));
+
+  for (const std::wstring& from : {downloads.path(), start.path()}) {
+    SCOPED_TRACE(narrow(from));
+    const InstallRun run = install(downloads.file(L"setup.exe"), from);
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    EXPECT_EQ(run.javaw.size(), 1u) << "the workspace's javaw must be the one that runs";
+    EXPECT_FALSE(fileExists(markers.file(L"ran"))) << "a planted program ran";
+    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  }
+}
+
+TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
+  InstallRun first, second;
+  std::thread other([&] {
+    // A watcher and records of its own would be needed for a full check;
+    // the second run's boxes are dismissed by its own watcher.
+    BoxWatcher ownWatcher;
+    ChildOptions options;
+    options.environment = {{L"TMP", tmp.path()},
+                           {L"JAVA_HOME", std::nullopt},
+                           {L"JRE_HOME", std::nullopt},
+                           {L"FIXTURE_RECORD_DIR", records.path()}};
+    options.watcher = &ownWatcher;
+    const std::wstring program = build(L"launcher-java18.exe");
+    second.result = runChild(program, L"\"" + program + L"\"", start.path(), options);
+    second.boxes = ownWatcher.boxes();
+  });
+  first = install(L"launcher-java18.exe", start.path());
+  other.join();
+  EXPECT_EQ(first.result.exitCode, 0u);
+  EXPECT_EQ(second.result.exitCode, 0u);
+  EXPECT_TRUE(second.boxes.empty()) << describe(second.boxes);
+  // Both installers ran, each in a workspace of its own. The records of a
+  // run that ended later may be collected by neither install(): read them
+  // all now.
+  std::vector<std::string> folders;
+  for (const auto& record : first.javaw) folders.push_back(record.at("folder"));
+  for (const std::wstring& name : entries(records.path())) {
+    std::string text;
+    readFile(records.file(name), &text);
+    const size_t at = text.find("folder=");
+    folders.push_back(text.substr(at + 7, text.find('\n', at) - at - 7));
+  }
+  ASSERT_EQ(folders.size(), 2u) << first.result.err;
+  EXPECT_NE(folders[0], folders[1]);
+  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // the program here, on the Windows side, with CreateProcessW.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -36,6 +37,8 @@ struct ChildOptions {
   // Started on the child's process as soon as it exists; stopped when the
   // child has ended.
   BoxWatcher* watcher = nullptr;
+  // Called with the child's process id as soon as it exists.
+  std::function<void(unsigned long processId)> onStarted;
   unsigned long timeoutMs = 60000;
 };
 

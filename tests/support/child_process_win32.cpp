@@ -97,6 +97,7 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
   UniqueHandle process(info.hProcess), thread(info.hThread);
   result.started = true;
   if (options.watcher) options.watcher->start(info.dwProcessId);
+  if (options.onStarted) options.onStarted(info.dwProcessId);
   // Our copies of the write ends must go, or the reads never see the end.
   outWrite.reset();
   errWrite.reset();
