@@ -51,3 +51,13 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp ${demo_dir}/extractor.rc demo_java demo_javaw
           ${java} ${javaw}
   COMMENT "Building the demo runtime archive")
+
+# The same extractor as a 64-bit program, for machines whose kernel runs no
+# 32-bit programs (scripts/demo then builds brackenhue-setup-demo64 around it).
+set(BRACKENHUE_DEMO_RUNTIME_X64 ${demo_dir}/demo-runtime-x64.exe)
+add_executable(demo_runtime_x64 EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp
+               ${demo_dir}/extractor.rc)
+set_target_properties(demo_runtime_x64 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${demo_dir} OUTPUT_NAME demo-runtime-x64)
+target_link_options(demo_runtime_x64 PRIVATE -s)
+add_dependencies(demo_runtime_x64 demo_java demo_javaw)
+set_source_files_properties(${demo_dir}/extractor.rc PROPERTIES OBJECT_DEPENDS "${demo_dir}/jre-bin/java.exe;${demo_dir}/jre-bin/javaw.exe")
