@@ -205,7 +205,7 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
     ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
     EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't find java");
     EXPECT_EQ(run.boxes[0].text, c.reason);
-    EXPECT_NE(run.boxes[0].owner, nullptr);
+    EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
     EXPECT_FALSE(run.boxes[0].hasIcon);
     EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
@@ -228,7 +228,7 @@ TEST_F(Installing, UnusableTmpShowsTheTempFolderBox) {
     ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
     EXPECT_EQ(run.boxes[0].caption, "Failed to create the temp folder.");
     EXPECT_EQ(run.boxes[0].text, kTempFolderText);
-    EXPECT_NE(run.boxes[0].owner, nullptr);
+    EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
     EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
     EXPECT_TRUE(entries(start.path()).empty()) << listing(start.path());

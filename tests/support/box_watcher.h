@@ -16,6 +16,7 @@ struct SeenBox {
   std::string caption;  // UTF-8
   std::string text;     // UTF-8, the box's message
   HWND owner = nullptr;  // GetWindow(GW_OWNER); null when the box has none
+  std::wstring ownerClass;  // the owner's window class, when there is one
   bool hasIcon = false;
   // Whether a window of class "splash" of the same process was visible when
   // the box was seen.

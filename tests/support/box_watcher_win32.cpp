@@ -126,6 +126,7 @@ void BoxWatcher::run(DWORD processId) {
       HWND message = GetDlgItem(box, kMessageTextId);
       seen.text = message ? windowText(message) : std::string();
       seen.owner = GetWindow(box, GW_OWNER);
+      if (seen.owner) seen.ownerClass = className(seen.owner);
       seen.hasIcon = showsIcon(box);
       seen.splashVisible = search.splashVisible;
       PostMessageW(box, WM_COMMAND, IDOK, 0);

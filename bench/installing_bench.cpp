@@ -1,0 +1,106 @@
+// Times whole installing runs under Wine, as processes started from here
+// (bench/installing.sh runs it): launcher-java18.exe, whose children end at
+// once, alternating with a series of five trivial child programs (as many as
+// the run starts: the runtime archive, the probe's interpreter and java,
+// javaw, the clean-up's interpreter). Prints each sample and the medians.
+// usage: installing_bench.exe BIN_DIR RUNS
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+double nowMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+PROCESS_INFORMATION start(const std::wstring& program, bool windowless) {
+  std::wstring line = L"\"" + program + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, windowless ? CREATE_NO_WINDOW : 0,
+                      nullptr, nullptr, &startup, &info)) {
+    std::fprintf(stderr, "cannot start %ls (error %lu)\n", program.c_str(), GetLastError());
+    std::exit(1);
+  }
+  return info;
+}
+
+void finish(PROCESS_INFORMATION& info) {
+  WaitForSingleObject(info.hProcess, INFINITE);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+}
+
+double timeWhole(const std::wstring& program, bool windowless, int times) {
+  const double begin = nowMs();
+  for (int i = 0; i < times; ++i) {
+    PROCESS_INFORMATION info = start(program, windowless);
+    finish(info);
+  }
+  return nowMs() - begin;
+}
+
+void report(const char* name, const std::vector<double>& samples) {
+  std::printf("%-34s median %8.1f ms   samples:", name, median(samples));
+  for (double s : samples) std::printf(" %.1f", s);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: installing_bench.exe BIN_DIR RUNS\n");
+    return 2;
+  }
+  const std::string binNarrow = argv[1];
+  const std::wstring bin(binNarrow.begin(), binNarrow.end());
+  const int runs = std::atoi(argv[2]);
+  const std::wstring launcher = bin + L"\\launcher-java18.exe";
+  const std::wstring child = bin + L"\\fixture_program.exe";
+
+  // The installing runs work in a scratch TMP; the recording javaw records
+  // nothing without FIXTURE_RECORD_DIR.
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring scratch = std::wstring(temp) + L"installing-bench";
+  CreateDirectoryW(scratch.c_str(), nullptr);
+  SetEnvironmentVariableW(L"TMP", scratch.c_str());
+  SetEnvironmentVariableW(L"JAVA_HOME", nullptr);
+  SetEnvironmentVariableW(L"JRE_HOME", nullptr);
+  SetEnvironmentVariableW(L"FIXTURE_RECORD_DIR", nullptr);
+
+  std::vector<double> whole, children;
+  timeWhole(launcher, false, 1);  // warm-up
+  for (int i = 0; i < runs; ++i) {
+    whole.push_back(timeWhole(launcher, false, 1));
+    children.push_back(timeWhole(child, true, 5));
+  }
+  RemoveDirectoryW(scratch.c_str());
+
+  report("whole installing run", whole);
+  report("five trivial children", children);
+  const double overhead = median(whole) - 2970.0 - median(children);
+  std::printf("launcher overhead (whole - 2970 ms of animation sleeps - children): %.1f ms\n", overhead);
+  return 0;
+}
