@@ -52,16 +52,6 @@ std::string startFolderForJava(const std::string& startFolder) {
   return startFolderText(narrow(candidate));
 }
 
-// The javaw to start, by full path: a relative "jre\bin\javaw.exe" names the
-// workspace's, and must never be looked for beside the launcher.
-std::string programPath(const std::string& path) {
-  const std::wstring wide = widen(path);
-  wchar_t full[MAX_PATH * 4];
-  DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH * 4, full, nullptr);
-  if (length == 0 || length >= MAX_PATH * 4) return path;
-  return narrow(std::wstring(full, length));
-}
-
 void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status) {
   status.setStep("XJAR");
   extractPayload("JAR", "JAR", "brackenhue.jar", status);
@@ -70,7 +60,9 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
   status.animateProgress(1000);
   const std::string command = installerCommand(java.javawPath(), startFolderForJava(startFolder));
   if (HWND window = boxOwner(status)) ShowWindow(window, SW_HIDE);
-  if (runProgram(programPath(java.javawPath()), command, true) != 0) {
+  // By full path: a relative "jre\bin\javaw.exe" names the workspace's and
+  // must never be looked for beside the launcher.
+  if (runProgram(fullPath(java.javawPath()), command, true) != 0) {
     showBox(nullptr, kInstallationErrorText, kInstallationErrorCaption);
   }
 }
@@ -103,7 +95,7 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   status.setStep("XJAVA");
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status) == 0) {
     // By full path: a jre_x64.exe beside the launcher must never run.
-    runProgram(programPath("jre_x64.exe"), "jre_x64.exe", false);
+    runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
   }
 
   status.setStep("SEARCHING");

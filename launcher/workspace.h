@@ -31,5 +31,8 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
 // checked: a folder that still holds other files stays.
 void cleanUpWorkspace(const std::string& absolute);
 
+// `path` made absolute against the current folder; unchanged when that fails.
+std::string fullPath(const std::string& path);
+
 // The system folder's cmd.exe, as a full path.
 std::string systemInterpreter();

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <vector>
 
 #include "common/text.h"
 #include "launcher/installing_plan.h"
@@ -15,17 +14,18 @@ namespace {
 const int kRemovalAttempts = 40;
 const DWORD kRemovalPauseMs = 50;
 
-std::wstring fullPath(const std::wstring& path) {
-  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+}  // namespace
+
+std::string fullPath(const std::string& path) {
+  const std::wstring wide = widen(path);
+  DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return path;
   std::wstring full(needed, L'\0');
-  DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
   if (length == 0 || length >= needed) return path;
   full.resize(length);
-  return full;
+  return narrow(full);
 }
-
-}  // namespace
 
 std::string recordStartFolder() {
   DWORD needed = GetCurrentDirectoryW(0, nullptr);
@@ -58,7 +58,7 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
   // Taken while the start folder is still current, so a relative TMP names
   // the same folder when the clean-up removes it from elsewhere.
   const std::wstring wide = widen(workspace);
-  absolute = narrow(fullPath(wide));
+  absolute = fullPath(workspace);
   if (!(enter ? enter(wide) : SetCurrentDirectoryW(wide.c_str()) != FALSE)) {
     RemoveDirectoryW(widen(absolute).c_str());
     return WorkspaceResult::kNotEntered;

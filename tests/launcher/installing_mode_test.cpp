@@ -239,6 +239,14 @@ TEST_F(Installing, UnusableTmpShowsTheTempFolderBox) {
 // (Wine accepts a current folder of any length, so a whole run cannot be
 // made to fail there.)
 TEST_F(Installing, WorkspaceThatCannotBeEnteredIsRemovedAgain) {
+  // This process's TMP names the folder for the later tests' own folders:
+  // put it back afterwards.
+  wchar_t saved[MAX_PATH * 4];
+  const DWORD savedLength = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH * 4);
+  struct Restore {
+    const wchar_t* value;
+    ~Restore() { SetEnvironmentVariableW(L"TMP", value); }
+  } restore{savedLength > 0 && savedLength < MAX_PATH * 4 ? saved : nullptr};
   SetEnvironmentVariableW(L"TMP", tmp.path().c_str());
   std::string workspace, absolute;
   std::wstring asked;
