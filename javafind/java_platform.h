@@ -43,16 +43,20 @@ class JavaSearchPlatform : public JavaProbePlatform {
   virtual bool registrySubkeys(const std::string& keyPath, std::vector<std::string>& names) = 0;
 
   // Reads the value "JavaHome" of HKEY_LOCAL_MACHINE\`keyPath` (query rights
-  // only), whatever its type: `data` receives the raw bytes read, NUL bytes
-  // included. Returns false when the key does not open or the value is
-  // missing or larger than 1024 bytes (`data` then empty).
+  // only), whatever its type, into a buffer of 1024 UTF-16 characters (2048
+  // bytes): a string value arrives in `data` as UTF-8, NUL characters
+  // included; a value of another type as its raw bytes. Returns false when
+  // the key does not open or the value is missing or does not fit those
+  // 2048 bytes, terminator included (`data` then empty).
   virtual bool registryJavaHome(const std::string& keyPath, std::string& data) = 0;
 
   // Runs `command` exactly as given through the command interpreter, with no
   // console window, and appends what it writes on standard output to `output`
-  // (CR LF delivered as LF); its standard error stays the caller's. Waits for
-  // it without a time limit. Returns the interpreter's exit status, or -1
-  // when it cannot be started (`output` then unchanged).
+  // (CR LF delivered as LF), decoded from the OEM code page in which a
+  // windowless console program writes redirected text; its standard error
+  // stays the caller's. Waits for it as long as for a probe. Returns the
+  // interpreter's exit status, or -1 when it cannot be started or runs out
+  // of time (`output` then unchanged, or what arrived in time).
   virtual int runLocate(const std::string& command, std::string& output) = 0;
 
   // The process's standard streams, written as given (no line-end

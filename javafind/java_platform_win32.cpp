@@ -28,6 +28,15 @@ class RegistryKey {
 constexpr DWORD kNameLimit = 1024;   // characters of a subkey name, terminator included
 constexpr DWORD kValueLimit = 1024;  // characters of "JavaHome", terminator included
 
+std::string oemToUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(GetOEMCP(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return text;
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(GetOEMCP(), 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return narrow(wide);
+}
+
 }  // namespace
 
 bool Win32JavaPlatform::pathExists(const std::string& path) {
@@ -87,7 +96,14 @@ bool Win32JavaPlatform::registryJavaHome(const std::string& keyPath, std::string
 }
 
 int Win32JavaPlatform::runLocate(const std::string& command, std::string& output) {
-  return runInterpreter(command, output);
+  // Bounded like the probes: a hung "where" or an offline share on PATH must
+  // not stall the installation.
+  std::string raw;
+  const int status = runInterpreter(command, raw, probeTimeoutMs_);
+  // A console program without a window of its own writes redirected text in
+  // the OEM code page, not in UTF-8.
+  output += oemToUtf8(raw);
+  return status;
 }
 
 void Win32JavaPlatform::writeOut(std::string_view text) { ::writeOut(text); }

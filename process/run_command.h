@@ -11,7 +11,9 @@ constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 // Starts `command` (a complete command line, UTF-8: the program, quoted when
 // it holds blanks, then its arguments) as a new process that inherits this
 // process's inheritable handles, environment and current folder. With
-// `showWindow` false the process gets no console window (CREATE_NO_WINDOW).
+// `showWindow` false the process gets no console window (CREATE_NO_WINDOW)
+// and the null device as standard input, output and error, so it can never
+// wait for an answer nobody can give.
 // Waits without a time limit. Returns the exit code as a signed number (an
 // exit code of 0xFFFFFFFF reads as -1), or -1 when the process cannot be
 // started; nothing is waited for then.
@@ -23,9 +25,11 @@ int runCommand(const std::string& command, bool showWindow);
 // receives, its first word included.
 int runProgram(const std::string& program, const std::string& command, bool showWindow);
 
-// Hands `command` to the command interpreter (COMSPEC, else cmd.exe from the
-// system folder) as <interpreter> /s /c "<command>", so the command runs
-// exactly as written, quotes included. Started without any
+// Hands `command` to the command interpreter (chooseInterpreter: COMSPEC,
+// quotes removed, a bare name from the system folder or PATH; else cmd.exe
+// from the system folder) as <interpreter> [/d] /s /c "<command>"
+// (interpreterCommandLine), so the command runs exactly as written, quotes
+// included, and cmd runs no AutoRun commands first. Started without any
 // window, and appends everything it writes on standard output to `output`
 // (which is not cleared), with CR LF delivered as LF. The interpreter's
 // standard error is this process's own; its standard input is empty. The

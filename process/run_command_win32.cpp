@@ -2,23 +2,36 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "process/interpreter.h"
 #include "process/run_command.h"
 
 namespace {
 
-std::wstring interpreterPath() {
-  wchar_t buffer[MAX_PATH * 4];
-  DWORD length = GetEnvironmentVariableW(L"COMSPEC", buffer, static_cast<DWORD>(std::size(buffer)));
-  if (length > 0 && length < std::size(buffer)) {
-    // A bare name ("cmd.exe") is looked up the way a command line would be;
-    // a full path is taken as it is, and fails to start when it is wrong.
-    wchar_t found[MAX_PATH * 4];
-    DWORD foundLength = SearchPathW(nullptr, buffer, nullptr, static_cast<DWORD>(std::size(found)), found, nullptr);
-    if (foundLength > 0 && foundLength < std::size(found)) return std::wstring(found, foundLength);
-    return std::wstring(buffer, length);
-  }
-  length = GetSystemDirectoryW(buffer, static_cast<DWORD>(std::size(buffer)));
-  return std::wstring(buffer, length) + L"\\cmd.exe";
+std::string variable(const wchar_t* name, bool* set) {
+  DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  *set = needed > 0;
+  if (needed == 0) return {};
+  std::wstring value(needed, L'\0');
+  DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
+  value.resize(length < needed ? length : 0);
+  return narrow(value);
+}
+
+// COMSPEC's interpreter, looked for in the system folder and on PATH, never
+// beside the launcher or in the current folder.
+Interpreter currentInterpreter() {
+  wchar_t folder[MAX_PATH + 1];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
+  const std::string systemFolder =
+      length > 0 && length <= MAX_PATH ? narrow(std::wstring(folder, length)) : "C:\\Windows\\System32";
+  bool hasComspec = false, hasPath = false;
+  const std::string comspec = variable(L"COMSPEC", &hasComspec);
+  const std::string path = variable(L"PATH", &hasPath);
+  return chooseInterpreter(hasComspec ? &comspec : nullptr, systemFolder, splitSearchPath(path),
+                           [](const std::string& file) {
+                             DWORD attributes = GetFileAttributesW(widen(file).c_str());
+                             return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+                           });
 }
 
 struct PipeReader {
@@ -71,6 +84,15 @@ int runProgram(const std::string& program, const std::string& command, bool show
   std::wstring line = widen(command);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  // A hidden child gets the null device for all three streams: one that asks
+  // a question (overwrite? retry?) reads end-of-file at once instead of
+  // waiting for a key nobody can press.
+  UniqueHandle nul;
+  if (!showWindow) {
+    nul = inheritableNul();
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
+  }
   PROCESS_INFORMATION info{};
   DWORD exitCode = 0xFFFFFFFF;
   if (CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, TRUE,
@@ -100,14 +122,13 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   startup.hStdOutput = pipeWrite.get();
   startup.hStdError = error.get();
 
-  const std::wstring interpreter = interpreterPath();
-  const bool quote = interpreter.find(L' ') != std::wstring::npos;
   // "/s /c" with the command in one more pair of quotes: the interpreter
   // then drops exactly that pair and runs the command as written. Without
   // it, a quoted program path holding "(" or "&" (C:\Program Files (x86)\...)
   // or a line with more than two quotes would lose its own quotes.
-  std::wstring line =
-      (quote ? L"\"" + interpreter + L"\"" : interpreter) + L" /s /c \"" + widen(command) + L"\"";
+  const Interpreter chosen = currentInterpreter();
+  const std::wstring interpreter = widen(chosen.path);
+  std::wstring line = widen(interpreterCommandLine(chosen, command));
   PROCESS_INFORMATION info{};
   // Started suspended and put into a job first, so that ending it on time-out
   // also ends the programs it started (the java being probed).

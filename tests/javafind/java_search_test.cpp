@@ -210,6 +210,17 @@ TEST_F(JavaSearch, ProbeReadsRealWorldAnswers) {
   }
 }
 
+TEST_F(JavaSearch, HungWhereIsEndedLikeAProbe) {
+  provideWhere("");
+  ASSERT_TRUE(writeFile(dir.file(L"where-fixture\\where.answer"), "sleep 8000\nout C:\\late\\bin\\java.exe\n"));
+  RecordingPlatform quick(500);
+  std::string output;
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(quick.runLocate(kLocateCommand, output), -1);
+  EXPECT_LT(GetTickCount64() - start, 4000u);
+  EXPECT_EQ(output, "");
+}
+
 TEST_F(JavaSearch, HungJavaIsEndedAndUnusable) {
   RecordingPlatform quick(500);
   makeJava(dir.file(L"hung"), "sleep 4000\n" + std::string(kJava8));
@@ -275,9 +286,21 @@ TEST_F(JavaSearch, RegistryCandidates) {
   }
 }
 
+// Text as a console program without a window writes it when redirected: in
+// the OEM code page.
+std::string inOemCodePage(const std::wstring& text) {
+  const int length = WideCharToMultiByte(GetOEMCP(), 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(GetOEMCP(), 0, text.c_str(), -1, bytes.data(), length, nullptr, nullptr);
+  bytes.resize(bytes.size() - 1);
+  return bytes;
+}
+
 TEST_F(JavaSearch, PathSourceClimbsFromTheFirstLineOfWhere) {
   const std::wstring home = dir.file(L"on path\\jdk8");
   makeJava(home, kJava8);
+  const std::wstring accented = dir.file(L"Jos\u00e9\\jdk8");
+  makeJava(accented, kJava8);
   const std::string longFolder = "C:\\" + std::string(600, 'L');
   const struct {
     const char* tag;
@@ -288,6 +311,7 @@ TEST_F(JavaSearch, PathSourceClimbsFromTheFirstLineOfWhere) {
       {"first of two lines", narrow(home) + "\\bin\\java.exe\nC:\\other\\bin\\java.exe", true, narrow(home)},
       {"one backslash only", "C:\\java.exe", false, ""},
       {"a line longer than 511 characters is read whole", longFolder + "\\bin\\java.exe", false, longFolder},
+      {"OEM code page text", inOemCodePage(accented + L"\\bin\\java.exe"), true, narrow(accented)},
   };
   wchar_t path[32768];
   const std::wstring originalPath(path, GetEnvironmentVariableW(L"PATH", path, 32768));

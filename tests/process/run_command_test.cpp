@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "common/text.h"
 #include "process/run_command.h"
@@ -103,13 +107,47 @@ TEST(RunCommandCaptured, InterpreterThatCannotStart) {
 TEST(RunCommandCaptured, UnsetOrBareCOMSPECStillFindsTheInterpreter) {
   wchar_t saved[MAX_PATH * 4];
   DWORD length = GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH * 4);
-  for (const wchar_t* comspec : {static_cast<const wchar_t*>(nullptr), L"cmd.exe"}) {
+  wchar_t system[MAX_PATH];
+  const std::wstring quoted = L"\"" + std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe\"";
+  for (const wchar_t* comspec : {static_cast<const wchar_t*>(nullptr), L"cmd.exe", L"CMD", quoted.c_str()}) {
+    const std::string tag = comspec ? narrow(comspec) : "unset";
     SetEnvironmentVariableW(L"COMSPEC", comspec);
     std::string output;
-    EXPECT_EQ(runCommandCaptured(fixture() + " out hello exit 2", output), 2) << (comspec ? "bare name" : "unset");
-    EXPECT_EQ(output, "hello\n") << (comspec ? "bare name" : "unset");
+    EXPECT_EQ(runCommandCaptured(fixture() + " out hello exit 2", output), 2) << tag;
+    EXPECT_EQ(output, "hello\n") << tag;
   }
   SetEnvironmentVariableW(L"COMSPEC", length ? saved : nullptr);
+}
+
+// A bare COMSPEC is never taken from the current folder.
+TEST(RunCommandCaptured, InterpreterPlantedInTheCurrentFolderNeverRuns) {
+  TempDir dir(L"planted");
+  std::string program;
+  ASSERT_TRUE(readFile(executableDir() + L"\\fixture_program.exe", &program));
+  ASSERT_TRUE(writeFile(dir.file(L"cmd.exe"), program));
+  const std::string marker = narrow(dir.file(L"ran"));
+  ASSERT_TRUE(writeFile(dir.file(L"cmd.answer"), "touch " + marker + "\nexit 0\n"));
+  wchar_t savedComspec[MAX_PATH * 4], savedFolder[MAX_PATH * 4];
+  DWORD comspecLength = GetEnvironmentVariableW(L"COMSPEC", savedComspec, MAX_PATH * 4);
+  GetCurrentDirectoryW(MAX_PATH * 4, savedFolder);
+  SetEnvironmentVariableW(L"COMSPEC", L"cmd.exe");
+  SetCurrentDirectoryW(dir.path().c_str());
+  std::string output;
+  const int status = runCommandCaptured(fixture() + " out hello", output);
+  SetCurrentDirectoryW(savedFolder);
+  SetEnvironmentVariableW(L"COMSPEC", comspecLength ? savedComspec : nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(output, "hello\n");
+  EXPECT_FALSE(fileExists(widen(marker))) << "the planted cmd.exe ran";
+}
+
+// A hidden child that asks for a key gets end-of-file, not a wait for ever.
+TEST(RunCommand, HiddenChildThatWaitsForAKeyEnds) {
+  auto done = std::make_shared<std::promise<int>>();
+  std::future<int> status = done->get_future();
+  std::thread([done] { done->set_value(runCommand("cmd /c pause", false)); }).detach();
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "pause is still waiting";
+  EXPECT_EQ(status.get(), 0);
 }
 
 // A bounded run ends the command and what it started once its time is up.
