@@ -13,18 +13,20 @@
 // Progress: reports 0 first, then extractionProgress(j, n) after chunk j of n
 // is written (see chunks.h).
 //
-// The first chunk replaces whatever file was there; each further chunk is
-// appended, reopening the file for each one and writing it in one piece
-// straight from the resource memory.
+// The chunks are written in order, each in one piece straight from the
+// resource memory, through one handle into a temporary file in the same
+// folder; only when every chunk is written does that file replace
+// `outputPath` (an earlier file of that name included, also a hidden one).
 //
-// Returns 0 when every chunk is on disk. Returns 1 when:
+// Returns 0 when every chunk is on disk under `outputPath`. Returns 1 when:
 //  - there is no chunk 1 of that name and type: nothing is opened or touched;
-//  - a chunk cannot be found, loaded or locked while writing, or the output
-//    cannot be opened, written or closed (missing folder, access denied, file
-//    in use, disk full).
-// On the second kind of failure a file this call created or truncated is
-// removed again, so no partial payload stays behind; a file it could not open
-// in the first place is left untouched. `failure`, when given, then receives
-// one line naming the file and the reason (empty when no chunk 1 exists).
+//  - a chunk cannot be found, loaded or locked while writing, or the
+//    temporary file cannot be created or written, or it cannot replace the
+//    target (missing folder, access denied, target in use, a folder in the
+//    way, disk full).
+// On the second kind of failure the temporary file is removed and an
+// earlier file at `outputPath` stays as it was. `failure`, when given, then
+// receives one line naming `outputPath` and the reason (empty when no chunk
+// 1 exists).
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
                    std::string* failure = nullptr);

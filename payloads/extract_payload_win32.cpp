@@ -31,42 +31,22 @@ std::string describe(const std::wstring& path, const char* what, DWORD error) {
   return std::string("cannot ") + what + " \"" + narrow(shown) + "\": " + systemErrorText(error);
 }
 
-// Writes one chunk: the first one replaces the file, later ones append.
-// `opened` becomes true once the file is open, so the caller knows whether
-// the file is now its own. On failure returns false and describes it; the
-// handle is closed either way.
-bool writeChunk(const std::wstring& path, bool first, const void* bytes, DWORD size, bool& opened,
-                std::string* failure) {
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  // Later chunks open the existing file only: if it vanished between chunks,
-  // starting a new one would quietly lose the chunks before. Append-only
-  // access puts every write at the end.
-  // The first chunk truncates by hand rather than with CREATE_ALWAYS, which
-  // refuses an existing hidden or system file.
-  UniqueFileHandle file(CreateFileW(path.c_str(), first ? GENERIC_WRITE : FILE_APPEND_DATA, share, nullptr,
-                                    first ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    if (failure) *failure = describe(path, first ? "create" : "open", GetLastError());
-    return false;
-  }
-  opened = true;
-  if (first && !SetEndOfFile(file.get())) {
-    if (failure) *failure = describe(path, "write", GetLastError());
-    return false;
-  }
+// The folder part of `path` ("." for a bare name), for a temporary file
+// beside it: the final rename then stays on one volume.
+std::wstring folderOf(const std::wstring& path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L".";
+  if (cut == 0 || (cut == 2 && path[1] == L':')) return path.substr(0, cut + 1);
+  return path.substr(0, cut);
+}
+
+bool writeAll(HANDLE file, const void* bytes, DWORD size, DWORD* error) {
   DWORD written = 0;
   SetLastError(NO_ERROR);
-  if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
-    // A short write without an error code means the volume is full.
-    DWORD error = GetLastError();
-    if (failure) *failure = describe(path, "write", error != NO_ERROR ? error : ERROR_DISK_FULL);
-    return false;
-  }
-  if (!file.close()) {
-    if (failure) *failure = describe(path, "write", GetLastError());
-    return false;
-  }
-  return true;
+  if (WriteFile(file, bytes, size, &written, nullptr) && written == size) return true;
+  // A short write without an error code means the volume is full.
+  *error = GetLastError() != NO_ERROR ? GetLastError() : ERROR_DISK_FULL;
+  return false;
 }
 
 }  // namespace
@@ -81,23 +61,42 @@ int extractPayload(const char* baseName, const char* type, const char* outputPat
   while (lookup.find(count + 1) != nullptr) ++count;
   if (count == 0) return 1;
 
+  // Every chunk goes through one handle into a temporary file beside the
+  // target, which replaces the target only once it is whole: a scanner that
+  // opens the file between two chunks cannot break the run, a failed run
+  // leaves an earlier file as it was, and nobody ever sees half a payload
+  // under the real name.
   const std::wstring path = widen(outputPath);
-  bool ours = false;  // this call created or truncated the file
+  wchar_t temporary[MAX_PATH * 4];
+  if (!GetTempFileNameW(folderOf(path).c_str(), L"bhx", 0, temporary)) {
+    if (failure) *failure = describe(path, "create", GetLastError());
+    return 1;
+  }
+  UniqueFileHandle file(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  auto fail = [&](const char* what, DWORD error) {
+    if (failure && failure->empty()) *failure = describe(path, what, error);
+    file.reset();
+    DeleteFileW(temporary);
+    return 1;
+  };
+  if (!file) return fail("create", GetLastError());
+
   for (int written = 0; written < count; ++written) {
     const int index = written + 1;
     HRSRC found = lookup.find(index);
     HGLOBAL data = found ? LoadResource(lookup.module(), found) : nullptr;
     const void* bytes = data ? LockResource(data) : nullptr;
-    bool ok = bytes != nullptr;
-    if (!ok && failure) *failure = "cannot load resource " + chunkName(baseName, index);
-    if (ok) ok = writeChunk(path, written == 0, bytes, SizeofResource(lookup.module(), found), ours, failure);
-    if (!ok) {
-      // A shortened payload is worse than none: drop what this call wrote.
-      // A file the first open could not take over is left as it was.
-      if (ours) DeleteFileW(path.c_str());
-      return 1;
+    if (!bytes) {
+      if (failure) *failure = "cannot load resource " + chunkName(baseName, index);
+      return fail("write", ERROR_RESOURCE_DATA_NOT_FOUND);
     }
+    DWORD error = NO_ERROR;
+    if (!writeAll(file.get(), bytes, SizeofResource(lookup.module(), found), &error)) return fail("write", error);
     progress.setProgress(extractionProgress(written, count));
   }
+  if (!file.close()) return fail("write", GetLastError());
+  // Replaces an earlier file of that name, a hidden one too.
+  if (!MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING)) return fail("replace", GetLastError());
   return 0;
 }

@@ -435,6 +435,26 @@ TEST_F(Installing, ProgramsPlantedBesideTheLauncherNeverRun) {
   }
 }
 
+TEST_F(Installing, WherePlantedInTheStartFolderOrBesideTheLauncherNeverRuns) {
+  // No Java anywhere, so the search gets as far as "where java". It runs in
+  // the workspace: a where.exe or where.bat in the start folder (Downloads,
+  // beside the launcher) must not be the one found.
+  TempDir downloads(L"downloads");
+  std::string launcher;
+  ASSERT_TRUE(readFile(build(L"launcher-nojava.exe"), &launcher));
+  ASSERT_TRUE(writeFile(downloads.file(L"setup.exe"), launcher));
+  TempDir markers(L"markers");
+  plant(downloads.file(L"where.exe"), markers.file(L"ran"));
+  ASSERT_TRUE(writeFile(downloads.file(L"where.bat"), "@echo off\r\necho.>\"" + narrow(markers.file(L"ran")) +
+                                                          "\"\r\necho C:\\planted\\bin\\java.exe\r\n"));
+  const InstallRun run = install(downloads.file(L"setup.exe"), downloads.path());
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_FALSE(fileExists(markers.file(L"ran"))) << "a planted where ran";
+  EXPECT_NE(run.result.out.find(" - Looking on PATH"), std::string::npos) << run.result.out;
+  ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
+  EXPECT_EQ(run.boxes[0].text, kNotFound);
+}
+
 TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
   InstallRun first, second;
   std::thread other([&] {

@@ -15,6 +15,20 @@
 
 namespace {
 
+std::vector<std::wstring> namesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+
 class RecordingProgress : public ProgressSink {
  public:
   void setProgress(int percent) override { values.push_back(percent); }
@@ -133,6 +147,7 @@ TEST(ExtractPayload, UnwritableOutputFailsAndSaysWhy) {
   EXPECT_EQ(extractPayload("THREE", "JAR", narrow(folder).c_str(), progress, &failure), 1);
   EXPECT_NE(failure.find("taken.bin"), std::string::npos) << failure;
   EXPECT_TRUE(isDirectory(folder));
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"taken.bin"}) << "a temporary file was left";
 
   // A file another program holds open without sharing.
   std::wstring locked = dir.file(L"locked.bin");
@@ -152,34 +167,80 @@ TEST(ExtractPayload, UnwritableOutputFailsAndSaysWhy) {
 
 namespace {
 
-// After the first chunk is on disk, another program opens the file without
-// sharing write access, so the second chunk cannot be appended.
-class HoldAfterFirstChunk : public ProgressSink {
+// Plays a virus scanner: after the first chunk it opens every file in the
+// folder, the one being written included, with the given sharing, and holds
+// them until the end.
+class Scanner : public ProgressSink {
  public:
-  explicit HoldAfterFirstChunk(std::wstring path) : path_(std::move(path)) {}
+  Scanner(std::wstring folder, DWORD share) : folder_(std::move(folder)), share_(share) {}
   void setProgress(int) override {
-    if (++calls_ == 2) {
-      holder.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (++calls_ != 2) return;
+    for (const std::wstring& name : namesIn(folder_)) {
+      ++seen;
+      UniqueFileHandle file(CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_READ, share_, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (file) held.push_back(std::move(file));
     }
   }
-  UniqueFileHandle holder;
+  int seen = 0;
+  std::vector<UniqueFileHandle> held;
 
  private:
-  std::wstring path_;
+  std::wstring folder_;
+  DWORD share_;
   int calls_ = 0;
 };
 
-TEST(ExtractPayload, FailureAfterTheFirstChunkLeavesNoPartialFile) {
-  TempDir dir;
-  std::wstring out = dir.file(L"payload.bin");
-  HoldAfterFirstChunk progress(out);
-  std::string failure;
-  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress, &failure), 1);
-  ASSERT_TRUE(progress.holder.valid()) << "the interfering open must have happened";
-  EXPECT_NE(failure.find("payload.bin"), std::string::npos) << failure;
-  progress.holder.reset();
-  EXPECT_FALSE(fileExists(out));
+TEST(ExtractPayload, ScannerBetweenChunksNeitherBreaksTheRunNorSeesAPartialTarget) {
+  const struct {
+    const char* tag;
+    DWORD share;
+  } cases[] = {
+      {"scanner sharing everything", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+      {"scanner sharing read only", FILE_SHARE_READ},
+      {"scanner sharing read and delete", FILE_SHARE_READ | FILE_SHARE_DELETE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    TempDir dir;
+    const std::wstring out = dir.file(L"payload.bin");
+    Scanner scanner(dir.path(), c.share);
+    std::string failure;
+    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), scanner, &failure), 0) << failure;
+    EXPECT_EQ(scanner.seen, 1) << "the file being written was there to be opened";
+    scanner.held.clear();
+    EXPECT_EQ(contentOf(out), expected(L"THREE"));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"payload.bin"}) << "a temporary file was left";
+  }
+}
+
+// The target cannot be replaced: the earlier file stays whole and no
+// temporary file is left.
+TEST(ExtractPayload, FailedRunLeavesTheEarlierFileAndNoTemporaryFile) {
+  const struct {
+    const char* tag;
+    DWORD holderShare;  // how another program holds the earlier file
+  } cases[] = {
+      {"held without sharing", 0},
+      {"held for reading, not deleting", FILE_SHARE_READ | FILE_SHARE_WRITE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    TempDir dir;
+    const std::wstring out = dir.file(L"brackenhue.jar");
+    ASSERT_TRUE(writeFile(out, "the earlier jar"));
+    UniqueFileHandle holder(
+        CreateFileW(out.c_str(), GENERIC_READ, c.holderShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.valid());
+    RecordingProgress progress;
+    std::string failure;
+    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress, &failure), 1);
+    EXPECT_NE(failure.find("brackenhue.jar"), std::string::npos) << failure;
+    EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+    holder.reset();
+    EXPECT_EQ(contentOf(out), "the earlier jar");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";
+  }
 }
 
 }  // namespace
