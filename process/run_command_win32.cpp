@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "process/interpreter.h"
@@ -75,6 +78,41 @@ void appendTextMode(std::string& output, const std::string& raw) {
   }
 }
 
+// CreateProcessW that lets the child inherit the three standard handles of
+// `startup` and no other handle of this process (a handle list), so nothing
+// the launcher holds open, a workspace file or a pipe, leaks into a child.
+// Without attribute lists (very old systems) the child inherits as before.
+BOOL createProcess(const wchar_t* application, std::wstring& line, DWORD flags, STARTUPINFOW& startup,
+                   PROCESS_INFORMATION& info) {
+  std::vector<HANDLE> inherited;
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+    if (handle && handle != INVALID_HANDLE_VALUE &&
+        std::find(inherited.begin(), inherited.end(), handle) == inherited.end()) {
+      inherited.push_back(handle);
+    }
+  }
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> storage(size);
+  auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+  if (inherited.empty() || size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    return CreateProcessW(application, line.data(), nullptr, nullptr, !inherited.empty(), flags, nullptr, nullptr,
+                          &startup, &info);
+  }
+  BOOL started = FALSE;
+  if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    STARTUPINFOEXW extended{};
+    extended.StartupInfo = startup;
+    extended.StartupInfo.cb = sizeof extended;
+    extended.lpAttributeList = list;
+    started = CreateProcessW(application, line.data(), nullptr, nullptr, TRUE, flags | EXTENDED_STARTUPINFO_PRESENT,
+                             nullptr, nullptr, &extended.StartupInfo, &info);
+  }
+  DeleteProcThreadAttributeList(list);
+  return started;
+}
+
 }  // namespace
 
 int runCommand(const std::string& command, bool showWindow) { return runProgram("", command, showWindow); }
@@ -87,16 +125,20 @@ int runProgram(const std::string& program, const std::string& command, bool show
   // A hidden child gets the null device for all three streams: one that asks
   // a question (overwrite? retry?) reads end-of-file at once instead of
   // waiting for a key nobody can press.
-  UniqueHandle nul;
-  if (!showWindow) {
-    nul = inheritableNul();
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
-  }
+  // A shown one (the installer) gets copies of ours.
+  // Three handles of their own either way: Wine lets every inheritable
+  // handle through when the handle list names fewer.
+  UniqueHandle input = showWindow ? inheritableStdHandle(STD_INPUT_HANDLE) : inheritableNul();
+  UniqueHandle output = showWindow ? inheritableStdHandle(STD_OUTPUT_HANDLE) : inheritableNul();
+  UniqueHandle error = showWindow ? inheritableStdHandle(STD_ERROR_HANDLE) : inheritableNul();
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.get();
+  startup.hStdOutput = output.get();
+  startup.hStdError = error.get();
   PROCESS_INFORMATION info{};
   DWORD exitCode = 0xFFFFFFFF;
-  if (CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                     showWindow ? 0 : CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+  if (createProcess(application.empty() ? nullptr : application.c_str(), line, showWindow ? 0 : CREATE_NO_WINDOW,
+                    startup, info)) {
     UniqueHandle thread(info.hThread), process(info.hProcess);
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);
@@ -132,12 +174,18 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   PROCESS_INFORMATION info{};
   // Started suspended and put into a job first, so that ending it on time-out
   // also ends the programs it started (the java being probed).
-  if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &info)) {
+  if (!createProcess(interpreter.c_str(), line, CREATE_NO_WINDOW | CREATE_SUSPENDED, startup, info)) {
     return -1;
   }
   UniqueHandle thread(info.hThread), process(info.hProcess);
   UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (job) {
+    // Should the launcher die mid-probe, the system ends the whole job with
+    // its last handle: no interpreter or java is left running.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
   const bool inJob = job && AssignProcessToJobObject(job.get(), process.get());
   ResumeThread(thread.get());
   // Only the children hold the write end now: the reads end when they are done.

@@ -5,12 +5,15 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "process/run_command.h"
 #include "tests/support/files.h"
 
@@ -148,6 +151,92 @@ TEST(RunCommand, HiddenChildThatWaitsForAKeyEnds) {
   std::thread([done] { done->set_value(runCommand("cmd /c pause", false)); }).detach();
   ASSERT_EQ(status.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "pause is still waiting";
   EXPECT_EQ(status.get(), 0);
+}
+
+// An inheritable handle of this process, and the fixture command that ends
+// with 7 when it finds that handle open in itself.
+struct InheritanceCheck {
+  UniqueHandle event;
+  std::string command;
+  InheritanceCheck() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    event.reset(CreateEventW(&inherit, TRUE, FALSE, nullptr));
+    command = fixture() + " handle " + std::to_string(reinterpret_cast<uintptr_t>(event.get())) + " out checked";
+  }
+  // Starts the check directly, inheriting either everything or only the
+  // three standard handles named in a handle list; returns its status.
+  DWORD startDirectly(DWORD flags, bool handleList) const {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueFileHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr));
+    HANDLE handles[] = {nul.get()};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> storage(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    InitializeProcThreadAttributeList(list, 1, 0, &size);
+    UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, sizeof handles, nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError = nul.get();
+    startup.lpAttributeList = handleList ? list : nullptr;
+    std::wstring line = widen(command);
+    PROCESS_INFORMATION info{};
+    DWORD status = 0xFFFFFFFF;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                       flags | (handleList ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
+                       &startup.StartupInfo, &info)) {
+      WaitForSingleObject(info.hProcess, INFINITE);
+      GetExitCodeProcess(info.hProcess, &status);
+      CloseHandle(info.hThread);
+      CloseHandle(info.hProcess);
+    }
+    DeleteProcThreadAttributeList(list);
+    return status;
+  }
+};
+
+// Children inherit their three standard handles and nothing else of ours.
+TEST(RunCommand, ChildrenInheritNoOtherHandle) {
+  InheritanceCheck check;
+  ASSERT_TRUE(check.event.valid());
+  // Control: started plainly with inheritance on, the child sees it.
+  ASSERT_EQ(check.startDirectly(0, false), 7u) << "the check cannot see an inherited handle";
+
+  EXPECT_EQ(runCommand(check.command, true), 0) << "shown";
+  std::string output;
+  EXPECT_EQ(runCommandCaptured(check.command, output), 0) << "through the interpreter";
+  EXPECT_EQ(output, "checked\n");
+}
+
+TEST(RunCommand, HiddenChildrenInheritNoOtherHandle) {
+  InheritanceCheck check;
+  ASSERT_EQ(check.startDirectly(CREATE_NO_WINDOW, false), 7u) << "the check cannot see an inherited handle";
+  if (check.startDirectly(CREATE_NO_WINDOW, true) == 7u) {
+    GTEST_SKIP() << "this system lets inheritable handles through a handle list for a process created with "
+                    "CREATE_NO_WINDOW (Wine 8 does), so a hidden child cannot be checked here";
+  }
+  EXPECT_EQ(runCommand(check.command, false), 0);
+}
+
+// A launcher ended from outside mid-probe leaves nothing of the probe running.
+TEST(RunCommandCaptured, ProbeEndsWithTheLauncher) {
+  TempDir dir;
+  const std::string marker = narrow(dir.file(L"finished"));
+  const std::wstring runner = executableDir() + L"\\probe_runner.exe";
+  std::wstring line = L"\"" + runner + L"\" " + widen(fixture() + " sleep 2500 touch \"" + marker + "\"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(runner.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &info));
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  Sleep(1000);
+  TerminateProcess(process.get(), 1);
+  WaitForSingleObject(process.get(), INFINITE);
+  Sleep(3500);
+  EXPECT_FALSE(fileExists(widen(marker))) << "the probed program went on after the launcher had gone";
 }
 
 // A bounded run ends the command and what it started once its time is up.
