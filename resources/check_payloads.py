@@ -13,6 +13,11 @@ file; anything else gets a warning.
 Installer archive: must be a ZIP whose last 22 bytes are its end-of-central-
 directory record with no comment, and whose central directory offset plus
 size plus 22 equals the file size.
+
+Both together: the launcher carries both archives whole, and Windows will not
+start an image above 0x77000000 bytes, so their sizes added must not exceed
+that less a margin for the launcher's own code and art. Sizes come from the
+file system; the files are not read for this.
 """
 
 import argparse
@@ -24,6 +29,12 @@ import sys
 SEVEN_ZIP = b"7z\xbc\xaf\x27\x1c"
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
+# The kernel's largest image.
+WINDOWS_IMAGE_LIMIT = 0x77000000
+# Room for everything in the launcher besides the two archives: its code, the
+# 17 splash bitmaps (about 450 KB) and section alignment stay well below it.
+LAUNCHER_MARGIN = 16 << 20
+PAYLOAD_LIMIT = WINDOWS_IMAGE_LIMIT - LAUNCHER_MARGIN
 
 
 def check_runtime(data):
@@ -91,6 +102,7 @@ def main(argv):
     args = parser.parse_args(argv)
 
     failed = False
+    sizes = {}
     for kind, given in (("runtime", args.runtime), ("installer", args.installer)):
         if not given:
             continue
@@ -99,6 +111,7 @@ def main(argv):
             with open(path, "rb") as f:
                 # Mapped, not read: installer archives run to hundreds of MB.
                 size = os.fstat(f.fileno()).st_size
+                sizes[kind] = (variable, size)
                 data = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if size else b""
                 try:
                     if kind == "runtime":
@@ -116,6 +129,17 @@ def main(argv):
             print("warning: %s: %s: %s" % (variable, path, text), file=sys.stderr)
         for text in errors:
             print("error: %s: %s: %s" % (variable, path, text), file=sys.stderr)
+            failed = True
+
+    if len(sizes) == 2:
+        runtime_variable, runtime_size = sizes["runtime"]
+        installer_variable, installer_size = sizes["installer"]
+        total = runtime_size + installer_size
+        if total > PAYLOAD_LIMIT:
+            print("error: %s (%d bytes) plus %s (%d bytes) is %d bytes, above the %d that fit in a launcher "
+                  "Windows can load (0x%X less %d MiB for the launcher's code and art)"
+                  % (runtime_variable, runtime_size, installer_variable, installer_size, total,
+                     PAYLOAD_LIMIT, WINDOWS_IMAGE_LIMIT, LAUNCHER_MARGIN >> 20), file=sys.stderr)
             failed = True
     return 1 if failed else 0
 

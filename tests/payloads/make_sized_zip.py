@@ -1,40 +1,99 @@
 #!/usr/bin/env python3
 """Writes a valid ZIP archive of exactly SIZE bytes: a "META-INF/" entry
-first, like a jar, then one stored entry of pseudo-random bytes sized to
-make up the rest.
+first, like a jar, then one stored entry "payload.bin" of pseudo-random bytes
+sized to make up the rest.
 
-usage: make_sized_zip.py SIZE OUTPUT
+The archive is plain ZIP, never ZIP64 (which the installer check refuses), so
+SIZE runs up to 4294967295. It is written as it goes, never held in memory.
+With --sparse the payload is zeros left as a hole in the file: an archive of
+gigabytes then costs next to no disk, where the file system has holes.
+
+usage: make_sized_zip.py [--sparse] SIZE OUTPUT
 """
 
-import io
+import argparse
+import os
 import random
+import struct
 import sys
-import zipfile
+import zlib
 
-STAMP = (2020, 1, 1, 0, 0, 0)
+BLOCK = 1 << 20
+DOS_TIME = 0  # 00:00:00
+DOS_DATE = (2020 - 1980) << 9 | 1 << 5 | 1  # 2020-01-01
+VERSION = 20  # 2.0: folders and stored entries
+MADE_BY = 3 << 8 | VERSION  # on Unix, so unzip keeps the modes below
+FOLDER = b"META-INF/"
+FOLDER_ATTRIBUTES = 0o40755 << 16 | 0x10
+PAYLOAD = b"payload.bin"
+PAYLOAD_ATTRIBUTES = 0o100644 << 16
+# Each name is in a local header (30 bytes) and a central one (46 bytes).
+OVERHEAD = 2 * (30 + 46) + 2 * len(FOLDER) + 2 * len(PAYLOAD) + 22
+# Every size and offset field is 32 bits; 0xFFFFFFFF in one would mean "see
+# the ZIP64 record", but the payload's size and the directory's offset stay
+# below the file size, so a file of this size is still plain ZIP.
+LARGEST = 0xFFFFFFFF
 
 
-def archive(payload):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as jar:
-        jar.writestr(zipfile.ZipInfo("META-INF/", STAMP), b"")
-        jar.writestr(zipfile.ZipInfo("payload.bin", STAMP), payload)
-    return buffer.getvalue()
+def local_header(name, crc, size):
+    return struct.pack("<IHHHHHIIIHH", 0x04034B50, VERSION, 0, 0, DOS_TIME, DOS_DATE,
+                       crc, size, size, len(name), 0) + name
 
 
-def main(size, output):
-    overhead = len(archive(b""))
-    if size < overhead:
-        sys.exit("a ZIP of this shape needs at least %d bytes" % overhead)
-    length = size - overhead
-    # One pseudo-random mebibyte, repeated: big sizes stay quick to make.
-    block = random.Random(size).randbytes(min(length, 1 << 20)) or b""
-    payload = (block * (length // max(len(block), 1) + 1))[:length]
-    data = archive(payload)
-    assert len(data) == size, (len(data), size)
+def central_header(name, crc, size, attributes, offset):
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, MADE_BY, VERSION, 0, 0, DOS_TIME, DOS_DATE,
+                       crc, size, size, len(name), 0, 0, 0, 0, attributes, offset) + name
+
+
+def blocks(block, length):
+    """The payload: block repeated, cut at length."""
+    while length > 0:
+        piece = block[:length]
+        yield piece
+        length -= len(piece)
+
+
+def write(size, output, sparse=False):
+    if size < OVERHEAD:
+        sys.exit("a ZIP of this shape needs at least %d bytes" % OVERHEAD)
+    if size > LARGEST:
+        sys.exit("a ZIP without ZIP64 holds at most %d bytes" % LARGEST)
+    length = size - OVERHEAD
+    if sparse:
+        block = bytes(min(length, BLOCK))
+    else:
+        # One pseudo-random mebibyte, repeated: big sizes stay quick to make.
+        block = random.Random(size).randbytes(min(length, BLOCK))
+    # The CRC goes in front of the data, so it is worked out first.
+    crc = 0
+    for piece in blocks(block, length):
+        crc = zlib.crc32(piece, crc)
+
+    folder = local_header(FOLDER, 0, 0)
+    payload = local_header(PAYLOAD, crc, length)
+    directory = (central_header(FOLDER, 0, 0, FOLDER_ATTRIBUTES, 0) +
+                 central_header(PAYLOAD, crc, length, PAYLOAD_ATTRIBUTES, len(folder)))
+    directory_offset = len(folder) + len(payload) + length
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), directory_offset, 0)
     with open(output, "wb") as f:
-        f.write(data)
+        f.write(folder + payload)
+        if sparse:
+            f.seek(length, os.SEEK_CUR)
+        else:
+            for piece in blocks(block, length):
+                f.write(piece)
+        f.write(directory + end)
+        assert f.tell() == size, (f.tell(), size)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Writes a ZIP archive of exactly SIZE bytes.")
+    parser.add_argument("--sparse", action="store_true", help="leave the payload as a hole of zeros")
+    parser.add_argument("size", metavar="SIZE", type=int)
+    parser.add_argument("output", metavar="OUTPUT")
+    args = parser.parse_args(argv)
+    write(args.size, args.output, args.sparse)
 
 
 if __name__ == "__main__":
-    main(int(sys.argv[1]), sys.argv[2])
+    main(sys.argv[1:])
