@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
 # Debian packages the build and the tests need; "pkg:arch" for foreign ones.
-packages="cmake ninja-build python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+packages="cmake ninja-build python3 g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick googletest
 openjdk-17-jdk-headless bc"
 
@@ -35,4 +35,13 @@ configure_and_build() {
   # Prefer Debian's interpreter: it is what a fresh machine has.
   cmake --preset windows -DPython3_EXECUTABLE=/usr/bin/python3 "$@"
   cmake --build --preset windows
+}
+
+# The pure core on this machine under AddressSanitizer and
+# UndefinedBehaviorSanitizer: its unit tests, natively, in seconds.
+host_checks() {
+  cd "$root"
+  cmake --preset host >/dev/null
+  cmake --build --preset host
+  ctest --preset host
 }
