@@ -86,6 +86,7 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   status.setStep("TMP");
   status.animateProgress(1000);
   const std::string startFolder = recordStartFolder();
+  removeStaleWorkspaces();
   std::string workspace, absoluteWorkspace;
   if (prepareWorkspace(workspace, absoluteWorkspace) != WorkspaceResult::kEntered) {
     showBox(boxOwner(status), kTempFolderText, kTempFolderCaption);

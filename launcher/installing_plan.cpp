@@ -11,6 +11,20 @@ std::string workspacePath(const std::string& tmp, const std::string& letters) {
   return tmp + "\\Brackenhue-" + letters;
 }
 
+bool isWorkspaceName(const std::string& name) {
+  const std::string prefix = "Brackenhue-";
+  if (name.size() != prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < 'a' || name[i] > 'z') return false;
+  }
+  return true;
+}
+
+bool isStaleWorkspace(uint64_t lastWriteSecondsSince1970, uint64_t nowSecondsSince1970) {
+  return nowSecondsSince1970 > lastWriteSecondsSince1970 &&
+         nowSecondsSince1970 - lastWriteSecondsSince1970 > kStaleWorkspaceSeconds;
+}
+
 uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId) {
   // Spread the id over all bits (Knuth's multiplicative hash), so ids that
   // differ by four, as Windows hands them out, give unrelated seeds.

@@ -19,6 +19,15 @@ std::string workspacePath(const std::string& tmp, const std::string& letters);
 // id, so two launchers started in the same second draw different letters.
 uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId);
 
+// Whether `name` has exactly the shape of a workspace folder's name:
+// "Brackenhue-" and five letters from "a" to "z".
+bool isWorkspaceName(const std::string& name);
+
+// A workspace left by an earlier run counts as stale once nothing has
+// changed in it for a day.
+constexpr uint64_t kStaleWorkspaceSeconds = 24 * 60 * 60;
+bool isStaleWorkspace(uint64_t lastWriteSecondsSince1970, uint64_t nowSecondsSince1970);
+
 // How many names are tried when a drawn folder exists already.
 constexpr int kWorkspaceAttempts = 8;
 

@@ -17,15 +17,24 @@ enum class WorkspaceResult {
                 // has been removed again
 };
 
+// Removes from TMP the workspaces that earlier runs left (killed, or cut off
+// by signing out): folders whose names have exactly the workspace shape,
+// unchanged for more than a day, and held by no running launcher (each holds
+// its own workspace open without sharing deletion). Anything else in TMP is
+// left alone; a folder that cannot be removed whole keeps what is left.
+void removeStaleWorkspaces();
+
 // Creates a workspace under TMP (createWorkspace, with the C runtime's rand)
-// and makes it the current folder. `workspace` receives its path as built
+// and makes it the current folder. While the run lasts the workspace is held
+// open, so that no other launcher takes it for a stale one. `workspace` receives its path as built
 // from TMP, unchanged; `absolute` the same folder as a full path, for
 // removing it after leaving it. `enter` makes a folder the current one
 // (SetCurrentDirectoryW unless given).
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
                                  const std::function<bool(const std::wstring&)>& enter = nullptr);
 
-// Deletes ant.install.log, brackenhue.jar and jre_x64.exe, has the system's
+// Lets go of the workspace, deletes ant.install.log, brackenhue.jar and
+// jre_x64.exe, has the system's
 // command interpreter remove the folder "jre" (started by full path, without
 // AutoRun), goes to the parent folder and removes the workspace. Nothing is
 // checked: a folder that still holds other files stays.

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "launcher/installing_plan.h"
 #include "process/run_command.h"
 
@@ -13,6 +15,55 @@ namespace {
 // About two seconds in all.
 const int kRemovalAttempts = 40;
 const DWORD kRemovalPauseMs = 50;
+
+// The running workspace, held open without FILE_SHARE_DELETE until the
+// clean-up: another launcher's removal of stale workspaces cannot take it.
+UniqueFileHandle heldWorkspace;
+
+UniqueFileHandle openFolder(const std::wstring& path, DWORD access, DWORD share) {
+  return UniqueFileHandle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+std::wstring tmpFolder() {
+  DWORD needed = GetEnvironmentVariableW(L"TMP", nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring tmp(needed, L'\0');
+  DWORD length = GetEnvironmentVariableW(L"TMP", tmp.data(), needed);
+  if (length >= needed) return {};
+  tmp.resize(length);
+  return tmp;
+}
+
+uint64_t secondsSince1970(const FILETIME& time) {
+  const uint64_t ticks = static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  const uint64_t epoch = 116444736000000000ull;  // 1970-01-01 in 100 ns ticks since 1601
+  return ticks > epoch ? (ticks - epoch) / 10000000ull : 0;
+}
+
+// Deletes a folder with everything in it; what cannot go stays.
+void removeTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        removeTree(path);
+      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveDirectoryW(path.c_str());  // a link: the link goes, not what it points to
+      } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
 
 }  // namespace
 
@@ -37,14 +88,34 @@ std::string recordStartFolder() {
   return startFolderText(narrow(folder));
 }
 
+void removeStaleWorkspaces() {
+  const std::wstring tmp = tmpFolder();
+  if (tmp.empty()) return;
+  const std::wstring base = tmp.back() == L'\\' ? tmp : tmp + L"\\";
+  FILETIME nowTime;
+  GetSystemTimeAsFileTime(&nowTime);
+  const uint64_t now = secondsSince1970(nowTime);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((base + L"Brackenhue-*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isWorkspaceName(narrow(entry.cFileName)) ||
+        !isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) {
+      continue;
+    }
+    const std::wstring folder = base + entry.cFileName;
+    // Opening it for deletion fails while a running launcher holds it.
+    if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;
+    removeTree(folder);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+}
+
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
                                  const std::function<bool(const std::wstring&)>& enter) {
-  DWORD needed = GetEnvironmentVariableW(L"TMP", nullptr, 0);
-  if (needed == 0) return WorkspaceResult::kNoTmp;
-  std::wstring tmp(needed, L'\0');
-  DWORD length = GetEnvironmentVariableW(L"TMP", tmp.data(), needed);
-  if (length >= needed) return WorkspaceResult::kNoTmp;
-  tmp.resize(length);
+  const std::wstring tmp = tmpFolder();
+  if (tmp.empty()) return WorkspaceResult::kNoTmp;
 
   const bool created = createWorkspace(
       narrow(tmp), [] { return std::rand(); },
@@ -63,6 +134,7 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
     RemoveDirectoryW(widen(absolute).c_str());
     return WorkspaceResult::kNotEntered;
   }
+  heldWorkspace = openFolder(widen(absolute), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
   return WorkspaceResult::kEntered;
 }
 
@@ -74,6 +146,7 @@ std::string systemInterpreter() {
 }
 
 void cleanUpWorkspace(const std::string& absolute) {
+  heldWorkspace.reset();
   for (const char* name : kCleanedFiles) DeleteFileW(widen(name).c_str());
   // By full path: a cmd.exe beside the launcher must never be the one run.
   runProgram(systemInterpreter(), kRemoveRuntimeCommand, false);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "launcher/workspace.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/child_process.h"
@@ -453,6 +454,67 @@ TEST_F(Installing, WherePlantedInTheStartFolderOrBesideTheLauncherNeverRuns) {
   EXPECT_NE(run.result.out.find(" - Looking on PATH"), std::string::npos) << run.result.out;
   ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
   EXPECT_EQ(run.boxes[0].text, kNotFound);
+}
+
+// Sets a folder's last-write time `hours` into the past.
+void age(const std::wstring& folder, int hours) {
+  UniqueFileHandle handle(CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(handle.valid()) << narrow(folder);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+  time.QuadPart -= static_cast<ULONGLONG>(hours) * 3600ull * 10000000ull;
+  const FILETIME then{time.LowPart, time.HighPart};
+  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &then));
+}
+
+TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
+  const struct {
+    const char* tag;
+    std::wstring name;
+    int ageHours;
+    bool held;  // as by a running launcher
+    bool removed;
+  } folders[] = {
+      {"stale, with a runtime inside", L"Brackenhue-oldaa", 30, false, true},
+      {"fresh", L"Brackenhue-newaa", 2, false, false},
+      {"stale but held by a running launcher", L"Brackenhue-runaa", 30, true, false},
+      {"look-alike: four letters", L"Brackenhue-abcd", 30, false, false},
+      {"look-alike: capitals", L"Brackenhue-ABCDE", 30, false, false},
+      {"look-alike: six letters", L"Brackenhue-abcdef", 30, false, false},
+  };
+  std::vector<UniqueFileHandle> holders;
+  for (const auto& f : folders) {
+    const std::wstring folder = tmp.file(f.name);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\jre").c_str(), nullptr));
+    ASSERT_TRUE(writeFile(folder + L"\\jre\\release", "JAVA_VERSION=\"1.8.0_281\"\n"));
+    ASSERT_TRUE(writeFile(folder + L"\\jre_x64.exe", "MZ"));
+    age(folder + L"\\jre", f.ageHours);
+    age(folder, f.ageHours);
+    if (f.held) {
+      // As a running launcher holds its own workspace.
+      holders.emplace_back(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      ASSERT_TRUE(holders.back().valid());
+    }
+  }
+  const InstallRun run = install(L"launcher-java18.exe", start.path());
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+  holders.clear();
+  for (const auto& f : folders) {
+    SCOPED_TRACE(f.tag);
+    const std::wstring folder = tmp.file(f.name);
+    EXPECT_EQ(fileExists(folder), !f.removed);
+    if (!f.removed) {
+      EXPECT_TRUE(fileExists(folder + L"\\jre\\release")) << "nothing inside a kept folder may go";
+    }
+  }
+  // And the run's own workspace is gone as always.
+  EXPECT_EQ(entries(tmp.path()).size(), 5u) << listing(tmp.path());
 }
 
 TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {

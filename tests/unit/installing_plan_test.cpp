@@ -59,6 +59,25 @@ TEST(InstallingPlan, WorkspaceNameKeepsTmpAsItIs) {
   EXPECT_EQ(workspacePath("C:\\Temp\\", "zzzzz"), "C:\\Temp\\\\Brackenhue-zzzzz");
 }
 
+TEST(InstallingPlan, WorkspaceNamesAndStaleness) {
+  const struct {
+    const char* name;
+    bool workspace;
+  } names[] = {
+      {"Brackenhue-abcde", true},  {"Brackenhue-zzzzz", true},  {"Brackenhue-abcd", false},
+      {"Brackenhue-abcdef", false}, {"Brackenhue-ABCDE", false}, {"brackenhue-abcde", false},
+      {"Brackenhue-abc1e", false},  {"Brackenhue_abcde", false}, {"xBrackenhue-abcde", false},
+      {"", false},
+  };
+  for (const auto& c : names) EXPECT_EQ(isWorkspaceName(c.name), c.workspace) << c.name;
+
+  const uint64_t now = 1796000000;
+  EXPECT_FALSE(isStaleWorkspace(now, now));
+  EXPECT_FALSE(isStaleWorkspace(now - kStaleWorkspaceSeconds, now)) << "exactly a day";
+  EXPECT_TRUE(isStaleWorkspace(now - kStaleWorkspaceSeconds - 1, now));
+  EXPECT_FALSE(isStaleWorkspace(now + 3600, now)) << "a time in the future is not old";
+}
+
 TEST(InstallingPlan, SeedDiffersForLaunchersOfTheSameSecond) {
   const uint64_t now = 1796000000;
   EXPECT_NE(workspaceSeed(now, 1000), workspaceSeed(now, 1004));
