@@ -34,10 +34,11 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
                                  const std::function<bool(const std::wstring&)>& enter = nullptr);
 
 // Lets go of the workspace, deletes ant.install.log, brackenhue.jar and
-// jre_x64.exe, has the system's
-// command interpreter remove the folder "jre" (started by full path, without
-// AutoRun), goes to the parent folder and removes the workspace. Nothing is
-// checked: a folder that still holds other files stays.
+// jre_x64.exe, has the system's command interpreter remove the folder "jre"
+// (started by full path, without AutoRun), goes to the parent folder and
+// removes the workspace. While one of those entries, or the workspace
+// itself, is held open by another program, it tries again for about two
+// seconds each; a folder that still holds other files stays at once.
 void cleanUpWorkspace(const std::string& absolute);
 
 // `path` made absolute against the current folder; unchanged when that fails.

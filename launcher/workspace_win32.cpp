@@ -147,9 +147,26 @@ std::string systemInterpreter() {
 
 void cleanUpWorkspace(const std::string& absolute) {
   heldWorkspace.reset();
-  for (const char* name : kCleanedFiles) DeleteFileW(widen(name).c_str());
-  // By full path: a cmd.exe beside the launcher must never be the one run.
-  runProgram(systemInterpreter(), kRemoveRuntimeCommand, false);
+  // A virus scanner may hold a freshly written program open for a moment:
+  // while one of the entries removed here stays because of that, try again
+  // for about two seconds. Other files the installer left cost no waiting.
+  const ULONGLONG deadline = GetTickCount64() + kRemovalAttempts * kRemovalPauseMs;
+  for (;;) {
+    bool held = false;
+    for (const char* name : kCleanedFiles) {
+      if (!DeleteFileW(widen(name).c_str())) {
+        const DWORD error = GetLastError();
+        held = held || error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+      }
+    }
+    if (GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES) {
+      // By full path: a cmd.exe beside the launcher must never be the one run.
+      runProgram(systemInterpreter(), kRemoveRuntimeCommand, false);
+      held = held || GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES;
+    }
+    if (!held || GetTickCount64() >= deadline) break;
+    Sleep(kRemovalPauseMs);
+  }
   SetCurrentDirectoryW(L"..");
   // A program that has just ended can still hold the folder for a moment
   // (under Wine, the console host of a hidden console child): try again
