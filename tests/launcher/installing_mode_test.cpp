@@ -288,6 +288,32 @@ TEST_F(Installing, FileLeftByTheInstallerKeepsTheWorkspace) {
   removeTree(tmp.file(left[0]));
 }
 
+TEST_F(Installing, StartedFromAnotherDrive) {
+  // The test session maps Q: to a folder of its own (tests/wine/session.sh).
+  if (GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive Q: in this session";
+  const std::wstring folder = L"Q:\\Setup \u00e9t\u00e9";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(isDirectory(folder));
+  const struct {
+    const char* tag;
+    std::wstring start;
+    std::string origDir;
+  } cases[] = {
+      {"a folder on Q:", folder, narrow(folder)},
+      {"the root of Q:", L"Q:\\", "Q:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const InstallRun run = install(L"launcher-java18.exe", c.start);
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    ASSERT_EQ(run.javaw.size(), 1u);
+    EXPECT_EQ(run.javaw[0].at("command"),
+              "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=" + c.origDir + "\" -jar brackenhue.jar");
+  }
+  removeTree(folder);
+}
+
 TEST_F(Installing, EntriesHeldForAMomentAtCleanUpStillGo) {
   // Two programs hold jre\bin\java.answer and jre_x64.exe open, without
   // sharing, for a second after the installer has ended.

@@ -67,6 +67,9 @@ case $cmd in
       export DISPLAY
     fi
     make_prefix || exit 1
+    # A second drive, Q:, for tests that start from another drive letter.
+    mkdir -p "$dir/drive-q"
+    ln -sfn "$(cd "$dir/drive-q" && pwd)" "$WINEPREFIX/dosdevices/q:"
     wineserver -p >/dev/null 2>&1 </dev/null
     # Start Wine's own helper processes now, away from ctest's pipes.
     "$wine" wineboot >/dev/null 2>&1 </dev/null
