@@ -54,7 +54,12 @@ std::string startFolderForJava(const std::string& startFolder) {
 
 void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status) {
   status.setStep("XJAR");
-  extractPayload("JAR", "JAR", "brackenhue.jar", status);
+  std::string failure;
+  if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0 && !failure.empty()) {
+    // A jar that was not written is never launched: the user hears why.
+    showBox(boxOwner(status), notWrittenText(failure), kNotWrittenCaption);
+    return;
+  }
 
   status.setStep("LAUNCHING");
   status.animateProgress(1000);
@@ -94,7 +99,10 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   }
 
   status.setStep("XJAVA");
-  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status) == 0) {
+  // A runtime that cannot be written does not end the run: an installed Java
+  // may still be found. Should none be, this is the cause to report.
+  std::string runtimeFailure;
+  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &runtimeFailure) == 0) {
     // By full path: a jre_x64.exe beside the launcher must never run.
     runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
   }
@@ -107,6 +115,8 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   Win32JavaPlatform platform;
   if (findJava(result, true, minimum, false, false, "jre", "", true, platform)) {
     launchInstaller(result, startFolder, status);
+  } else if (!runtimeFailure.empty()) {
+    showBox(boxOwner(status), notWrittenText(runtimeFailure), kNotWrittenCaption);
   } else {
     reportNoJava(result, minimum, platform, status);
   }

@@ -71,3 +71,11 @@ std::string noJavaReason(bool olderJavaFound) {
   return std::string("This version of Brackenhue requires java 1.8.0_00 or greater, but ") +
          (olderJavaFound ? "your java is too old." : "java could not be found on your computer.") + "\n";
 }
+
+const char kNotWrittenCaption[] = "Installation Failed: Couldn't write files";
+
+std::string notWrittenText(const std::string& failureLine) {
+  return "The installation could not write a file it needs in the temp folder:\n" + failureLine +
+         "\nPlease make room on that disk, or set the environment variable TMP to a folder you have permission to "
+         "write to.";
+}

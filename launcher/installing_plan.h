@@ -65,6 +65,13 @@ extern const char kNoJavaCaption[];
 extern const char kInstallationErrorCaption[];
 extern const char kInstallationErrorText[];
 
+// The box for a payload file that could not be written to the workspace,
+// shown instead of a misleading "java could not be found" or "Installation
+// Error": `failureLine` names the file with its folder and gives the
+// system's reason (extractPayload's failure line).
+extern const char kNotWrittenCaption[];
+std::string notWrittenText(const std::string& failureLine);
+
 // The reason shown when no Java of at least 1.8.0_00 was found: whether the
 // quiet second search found an older one decides the ending.
 std::string noJavaReason(bool olderJavaFound);

@@ -288,6 +288,41 @@ TEST_F(Installing, FileLeftByTheInstallerKeepsTheWorkspace) {
   removeTree(tmp.file(left[0]));
 }
 
+// TMP on a disk too small for a payload: the box says which file could not
+// be written where and why, the run never launches a jar it did not write,
+// and the workspace goes. Run by tests/launcher/full_tmp.sh, which mounts the
+// disks.
+TEST_F(Installing, FullTmpDiskSaysWhatCouldNotBeWritten) {
+  wchar_t small[MAX_PATH], medium[MAX_PATH];
+  if (!GetEnvironmentVariableW(L"FULL_TMP_SMALL", small, MAX_PATH) ||
+      !GetEnvironmentVariableW(L"FULL_TMP_MEDIUM", medium, MAX_PATH)) {
+    GTEST_SKIP() << "needs the small disks of tests/launcher/full_tmp.sh";
+  }
+  const struct {
+    const char* tag;
+    std::wstring tmpFolder;
+    const wchar_t* launcher;
+    const char* file;
+  } cases[] = {
+      {"runtime archive does not fit, no Java elsewhere", small, L"launcher-java18.exe", "jre_x64.exe"},
+      {"installer does not fit after the runtime", medium, L"launcher-bigjar.exe", "brackenhue.jar"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const InstallRun run = install(c.launcher, start.path(), {{L"TMP", c.tmpFolder}});
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.javaw.empty()) << "nothing may be launched";
+    ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
+    EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't write files");
+    const std::string& text = run.boxes[0].text;
+    EXPECT_NE(text.find(narrow(c.tmpFolder) + "\\Brackenhue-"), std::string::npos) << text;
+    EXPECT_NE(text.find(c.file), std::string::npos) << text;
+    EXPECT_NE(text.find("Disk full"), std::string::npos) << text;
+    EXPECT_EQ(run.boxes[0].ownerClass, L"splash");
+    EXPECT_TRUE(entries(c.tmpFolder).empty()) << listing(c.tmpFolder);
+  }
+}
+
 TEST_F(Installing, StartedFromAnotherDrive) {
   // The test session maps Q: to a folder of its own (tests/wine/session.sh).
   if (GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive Q: in this session";
