@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
 # Debian packages the build and the tests need; "pkg:arch" for foreign ones.
-packages="cmake ninja-build python3 g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+packages="cmake ninja-build python3 g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick googletest
 openjdk-17-jdk-headless bc"
 
@@ -44,4 +44,8 @@ host_checks() {
   cmake --preset host >/dev/null
   cmake --build --preset host
   ctest --preset host
+  # Each parser of outside text under libFuzzer for a few seconds.
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  ctest --preset fuzz
 }
