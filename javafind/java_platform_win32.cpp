@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/console.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "process/run_command.h"
 
@@ -48,20 +49,7 @@ int Win32JavaPlatform::runProbe(const std::string& command, std::string& output)
 }
 
 bool Win32JavaPlatform::getEnv(const std::string& name, std::string& value) {
-  const std::wstring wideName = widen(name);
-  SetLastError(ERROR_SUCCESS);
-  DWORD length = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
-  if (length == 0) {
-    // Zero both for a missing variable and for an empty one.
-    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-    value.clear();
-    return true;
-  }
-  std::wstring buffer(length, L'\0');
-  length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), length);
-  buffer.resize(length);
-  value = narrow(buffer);
-  return true;
+  return environmentVariable(name, value);
 }
 
 bool Win32JavaPlatform::registrySubkeys(const std::string& keyPath, std::vector<std::string>& names) {

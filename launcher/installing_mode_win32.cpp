@@ -43,7 +43,6 @@ bool fitsAnsiCodePage(const std::wstring& text) {
 std::string startFolderForJava(const std::string& startFolder) {
   const std::wstring wide = widen(startFolder);
   if (fitsAnsiCodePage(wide)) return startFolder;
-  // A drive root was recorded as "C:"; its short form is itself.
   wchar_t shortForm[MAX_PATH * 4];
   DWORD length = GetShortPathNameW(wide.c_str(), shortForm, MAX_PATH * 4);
   if (length == 0 || length >= MAX_PATH * 4) return startFolder;

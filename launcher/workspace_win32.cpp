@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/system.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "launcher/installing_plan.h"
@@ -25,13 +26,10 @@ UniqueFileHandle openFolder(const std::wstring& path, DWORD access, DWORD share)
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-std::wstring tmpFolder() {
-  DWORD needed = GetEnvironmentVariableW(L"TMP", nullptr, 0);
-  if (needed == 0) return {};
-  std::wstring tmp(needed, L'\0');
-  DWORD length = GetEnvironmentVariableW(L"TMP", tmp.data(), needed);
-  if (length >= needed) return {};
-  tmp.resize(length);
+// TMP, or empty when it is not set.
+std::string tmpFolder() {
+  std::string tmp;
+  environmentVariable("TMP", tmp);
   return tmp;
 }
 
@@ -89,7 +87,7 @@ std::string recordStartFolder() {
 }
 
 void removeStaleWorkspaces() {
-  const std::wstring tmp = tmpFolder();
+  const std::wstring tmp = widen(tmpFolder());
   if (tmp.empty()) return;
   const std::wstring base = tmp.back() == L'\\' ? tmp : tmp + L"\\";
   FILETIME nowTime;
@@ -114,11 +112,11 @@ void removeStaleWorkspaces() {
 
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
                                  const std::function<bool(const std::wstring&)>& enter) {
-  const std::wstring tmp = tmpFolder();
+  const std::string tmp = tmpFolder();
   if (tmp.empty()) return WorkspaceResult::kNoTmp;
 
   const bool created = createWorkspace(
-      narrow(tmp), [] { return std::rand(); },
+      tmp, [] { return std::rand(); },
       [](const std::string& path) {
         if (CreateDirectoryW(widen(path).c_str(), nullptr)) return FolderCreation::kCreated;
         return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
@@ -138,12 +136,7 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
   return WorkspaceResult::kEntered;
 }
 
-std::string systemInterpreter() {
-  wchar_t folder[MAX_PATH + 1];
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH) return "C:\\Windows\\System32\\cmd.exe";
-  return narrow(std::wstring(folder, length)) + "\\cmd.exe";
-}
+std::string systemInterpreter() { return systemFolder() + "\\cmd.exe"; }
 
 void cleanUpWorkspace(const std::string& absolute) {
   heldWorkspace.reset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/system.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "process/interpreter.h"
@@ -10,27 +11,13 @@
 
 namespace {
 
-std::string variable(const wchar_t* name, bool* set) {
-  DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-  *set = needed > 0;
-  if (needed == 0) return {};
-  std::wstring value(needed, L'\0');
-  DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
-  value.resize(length < needed ? length : 0);
-  return narrow(value);
-}
-
 // COMSPEC's interpreter, looked for in the system folder and on PATH, never
 // beside the launcher or in the current folder.
 Interpreter currentInterpreter() {
-  wchar_t folder[MAX_PATH + 1];
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
-  const std::string systemFolder =
-      length > 0 && length <= MAX_PATH ? narrow(std::wstring(folder, length)) : "C:\\Windows\\System32";
-  bool hasComspec = false, hasPath = false;
-  const std::string comspec = variable(L"COMSPEC", &hasComspec);
-  const std::string path = variable(L"PATH", &hasPath);
-  return chooseInterpreter(hasComspec ? &comspec : nullptr, systemFolder, splitSearchPath(path),
+  std::string comspec, path;
+  const bool hasComspec = environmentVariable("COMSPEC", comspec);
+  environmentVariable("PATH", path);
+  return chooseInterpreter(hasComspec ? &comspec : nullptr, systemFolder(), splitSearchPath(path),
                            [](const std::string& file) {
                              DWORD attributes = GetFileAttributesW(widen(file).c_str());
                              return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -124,10 +111,8 @@ int runProgram(const std::string& program, const std::string& command, bool show
   startup.cb = sizeof startup;
   // A hidden child gets the null device for all three streams: one that asks
   // a question (overwrite? retry?) reads end-of-file at once instead of
-  // waiting for a key nobody can press.
-  // A shown one (the installer) gets copies of ours.
-  // Three handles of their own either way: Wine lets every inheritable
-  // handle through when the handle list names fewer.
+  // waiting for a key nobody can press. A shown one (the installer) gets
+  // copies of ours.
   UniqueHandle input = showWindow ? inheritableStdHandle(STD_INPUT_HANDLE) : inheritableNul();
   UniqueHandle output = showWindow ? inheritableStdHandle(STD_OUTPUT_HANDLE) : inheritableNul();
   UniqueHandle error = showWindow ? inheritableStdHandle(STD_ERROR_HANDLE) : inheritableNul();

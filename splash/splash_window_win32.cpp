@@ -1,5 +1,6 @@
 #include "splash/splash_window.h"
 
+#include "common/text.h"
 #include "common/unique_handle.h"
 #include "splash/splash_layout.h"
 #include "splash/status_model.h"
@@ -22,13 +23,7 @@ HBITMAP splashBitmap = nullptr;
 
 StatusModel& status() { return splashStatus ? *splashStatus : processStatus(); }
 
-HBITMAP loadBitmap(const char* name) {
-  wchar_t wide[20];
-  int i = 0;
-  for (; name[i] && i < 19; ++i) wide[i] = static_cast<unsigned char>(name[i]);
-  wide[i] = L'\0';
-  return LoadBitmapW(GetModuleHandleW(nullptr), wide);
-}
+HBITMAP loadBitmap(const char* name) { return LoadBitmapW(GetModuleHandleW(nullptr), widen(name).c_str()); }
 
 // Copies `bitmap` whole, at its own size, to (0, top) of `target`. A missing
 // bitmap leaves its rows as they are rather than drawing from whatever the

@@ -40,22 +40,9 @@ const uint32_t kSetupFailed = 0xFFFFFFFF;
 
 std::wstring build(const std::wstring& name) { return executableDir() + L"\\" + name; }
 
-std::vector<std::wstring> entries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return names;
-}
-
 std::string listing(const std::wstring& folder) {
   std::string text;
-  for (const std::wstring& name : entries(folder)) {
+  for (const std::wstring& name : folderEntries(folder)) {
     text += narrow(name);
     if (isDirectory(folder + L"\\" + name)) text += "{ " + listing(folder + L"\\" + name) + "}";
     text += " ";
@@ -83,23 +70,34 @@ struct InstallRun {
 // the recording javaw's settings in `extra`.
 class Installing : public ::testing::Test {
  protected:
-  InstallRun install(const std::wstring& launcher, const std::wstring& startFolder,
-                     EnvironmentChanges extra = {}, std::function<void(unsigned long)> onStarted = nullptr) {
-    InstallRun run;
-    const std::wstring program = launcher.find(L'\\') == std::wstring::npos ? build(launcher) : launcher;
+  // TMP, JAVA_HOME and JRE_HOME as the tests want them, then `extra`; boxes
+  // go to `boxes`.
+  ChildOptions optionsFor(const EnvironmentChanges& extra, BoxWatcher& boxes) {
     ChildOptions options;
     options.environment = {{L"TMP", tmp.path()},
                            {L"JAVA_HOME", std::nullopt},
                            {L"JRE_HOME", std::nullopt},
                            {L"FIXTURE_RECORD_DIR", records.path()}};
-    for (auto& change : extra) options.environment.push_back(change);
-    options.watcher = &watcher;
+    options.environment.insert(options.environment.end(), extra.begin(), extra.end());
+    options.watcher = &boxes;
+    return options;
+  }
+
+  static std::wstring programFor(const std::wstring& launcher) {
+    return launcher.find(L'\\') == std::wstring::npos ? build(launcher) : launcher;
+  }
+
+  InstallRun install(const std::wstring& launcher, const std::wstring& startFolder,
+                     EnvironmentChanges extra = {}, std::function<void(unsigned long)> onStarted = nullptr) {
+    InstallRun run;
+    const std::wstring program = programFor(launcher);
+    ChildOptions options = optionsFor(extra, watcher);
     options.onStarted = onStarted;
     run.result = runChild(program, L"\"" + program + L"\"", startFolder, options);
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.timedOut);
     run.boxes = watcher.boxes();
-    for (const std::wstring& name : entries(records.path())) {
+    for (const std::wstring& name : folderEntries(records.path())) {
       if (name.rfind(L"javaw-", 0) != 0) continue;
       std::string text;
       readFile(records.file(name), &text);
@@ -152,7 +150,7 @@ TEST_F(Installing, JavaInTheWorkspaceRunsTheInstallerAndLeavesNothing) {
   EXPECT_EQ(javaw.at("splash_visible"), "0") << "the splash window must be hidden before the installer starts";
   // The search's trace on standard output ends with the workspace's runtime.
   EXPECT_EQ(run.result.out, "Searching for a JVM\n - trying priority hint: (jre) yes\n");
-  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 TEST_F(Installing, FailedOrUnstartableInstallerShowsInstallationError) {
@@ -176,16 +174,14 @@ TEST_F(Installing, FailedOrUnstartableInstallerShowsInstallationError) {
     EXPECT_EQ(run.boxes[0].owner, nullptr);
     EXPECT_FALSE(run.boxes[0].hasIcon);
     EXPECT_FALSE(run.boxes[0].splashVisible);
-    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
 }
 
 TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
   TempDir oldJava(L"old java");
   ASSERT_TRUE(CreateDirectoryW(oldJava.file(L"bin").c_str(), nullptr));
-  std::string program;
-  ASSERT_TRUE(readFile(executableDir() + L"\\fixture_program.exe", &program));
-  ASSERT_TRUE(writeFile(oldJava.file(L"bin\\java.exe"), program));
+  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), oldJava.file(L"bin\\java.exe").c_str(), FALSE));
   ASSERT_TRUE(writeFile(oldJava.file(L"bin\\java.answer"), "err java version \"1.7.0_80\"\n"));
 
   const struct {
@@ -210,7 +206,7 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
     EXPECT_FALSE(run.boxes[0].hasIcon);
-    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
 }
 
@@ -232,8 +228,8 @@ TEST_F(Installing, UnusableTmpShowsTheTempFolderBox) {
     EXPECT_EQ(run.boxes[0].text, kTempFolderText);
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
-    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
-    EXPECT_TRUE(entries(start.path()).empty()) << listing(start.path());
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+    EXPECT_TRUE(folderEntries(start.path()).empty()) << listing(start.path());
   }
 }
 
@@ -259,7 +255,7 @@ TEST_F(Installing, WorkspaceThatCannotBeEnteredIsRemovedAgain) {
   EXPECT_EQ(result, WorkspaceResult::kNotEntered);
   EXPECT_EQ(narrow(asked), workspace);
   EXPECT_EQ(workspace.rfind(narrow(tmp.path()) + "\\Brackenhue-", 0), 0u) << workspace;
-  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 TEST_F(Installing, TmpWithATrailingBackslashWorks) {
@@ -268,7 +264,7 @@ TEST_F(Installing, TmpWithATrailingBackslashWorks) {
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
   ASSERT_EQ(run.javaw.size(), 1u);
   EXPECT_EQ(run.javaw[0].at("folder").rfind(narrow(tmp.path()) + "\\", 0), 0u) << run.javaw[0].at("folder");
-  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 TEST_F(Installing, FileLeftByTheInstallerKeepsTheWorkspace) {
@@ -281,10 +277,10 @@ TEST_F(Installing, FileLeftByTheInstallerKeepsTheWorkspace) {
   EXPECT_LT(GetTickCount64() - leftStart, plain + 1000) << "the clean-up waited for the installer's own file";
   EXPECT_EQ(run.result.exitCode, 0u);
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
-  const std::vector<std::wstring> left = entries(tmp.path());
+  const std::vector<std::wstring> left = folderEntries(tmp.path());
   ASSERT_EQ(left.size(), 1u) << listing(tmp.path());
   // Only the installer's own file: the runtime, the archives are gone.
-  EXPECT_EQ(entries(tmp.file(left[0])), std::vector<std::wstring>{L"notes.txt"});
+  EXPECT_EQ(folderEntries(tmp.file(left[0])), std::vector<std::wstring>{L"notes.txt"});
   removeTree(tmp.file(left[0]));
 }
 
@@ -319,7 +315,7 @@ TEST_F(Installing, FullTmpDiskSaysWhatCouldNotBeWritten) {
     EXPECT_NE(text.find(c.file), std::string::npos) << text;
     EXPECT_NE(text.find("Disk full"), std::string::npos) << text;
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash");
-    EXPECT_TRUE(entries(c.tmpFolder).empty()) << listing(c.tmpFolder);
+    EXPECT_TRUE(folderEntries(c.tmpFolder).empty()) << listing(c.tmpFolder);
   }
 }
 
@@ -356,7 +352,7 @@ TEST_F(Installing, EntriesHeldForAMomentAtCleanUpStillGo) {
   EXPECT_EQ(run.result.exitCode, 0u);
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
   EXPECT_EQ(run.javaw.size(), 1u);
-  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   Sleep(1500);  // the holders end before the records folder goes
 }
 
@@ -431,7 +427,7 @@ TEST_F(Installing, SplashClosedByTheUserMidRun) {
       EXPECT_EQ(run.boxes[0].owner, nullptr);
       EXPECT_FALSE(run.boxes[0].splashVisible);
     }
-    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
 }
 
@@ -477,15 +473,13 @@ TEST_F(Installing, NonAsciiStartAndTmpFolders) {
     }
     EXPECT_EQ(run.javaw[0].at("folder").rfind(narrow(cyrillicTmp.path()) + "\\Brackenhue-", 0), 0u)
         << run.javaw[0].at("folder");
-    EXPECT_TRUE(entries(cyrillicTmp.path()).empty()) << listing(cyrillicTmp.path());
+    EXPECT_TRUE(folderEntries(cyrillicTmp.path()).empty()) << listing(cyrillicTmp.path());
   }
 }
 
 // Copies of the stand-in program that touch a marker file when they run.
 void plant(const std::wstring& path, const std::wstring& marker) {
-  std::string program;
-  ASSERT_TRUE(readFile(executableDir() + L"\\fixture_program.exe", &program));
-  ASSERT_TRUE(writeFile(path, program));
+  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), path.c_str(), FALSE));
   const std::wstring answer = path.substr(0, path.size() - 4) + L".answer";
   ASSERT_TRUE(writeFile(answer, "touch " + narrow(marker) + "\nexit 0\n"));
 }
@@ -495,9 +489,7 @@ TEST_F(Installing, ProgramsPlantedBesideTheLauncherNeverRun) {
   // runtime archive, an interpreter and a javaw of the relative "jre" beside
   // it.
   TempDir downloads(L"downloads");
-  std::string launcher;
-  ASSERT_TRUE(readFile(build(L"launcher-java18.exe"), &launcher));
-  ASSERT_TRUE(writeFile(downloads.file(L"setup.exe"), launcher));
+  ASSERT_TRUE(CopyFileW(build(L"launcher-java18.exe").c_str(), downloads.file(L"setup.exe").c_str(), FALSE));
   ASSERT_TRUE(CreateDirectoryW(downloads.file(L"jre").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(downloads.file(L"jre\\bin").c_str(), nullptr));
   TempDir markers(L"markers");
@@ -511,7 +503,7 @@ TEST_F(Installing, ProgramsPlantedBesideTheLauncherNeverRun) {
     EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
     EXPECT_EQ(run.javaw.size(), 1u) << "the workspace's javaw must be the one that runs";
     EXPECT_FALSE(fileExists(markers.file(L"ran"))) << "a planted program ran";
-    EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
 }
 
@@ -520,9 +512,7 @@ TEST_F(Installing, WherePlantedInTheStartFolderOrBesideTheLauncherNeverRuns) {
   // the workspace: a where.exe or where.bat in the start folder (Downloads,
   // beside the launcher) must not be the one found.
   TempDir downloads(L"downloads");
-  std::string launcher;
-  ASSERT_TRUE(readFile(build(L"launcher-nojava.exe"), &launcher));
-  ASSERT_TRUE(writeFile(downloads.file(L"setup.exe"), launcher));
+  ASSERT_TRUE(CopyFileW(build(L"launcher-nojava.exe").c_str(), downloads.file(L"setup.exe").c_str(), FALSE));
   TempDir markers(L"markers");
   plant(downloads.file(L"where.exe"), markers.file(L"ran"));
   ASSERT_TRUE(writeFile(downloads.file(L"where.bat"), "@echo off\r\necho.>\"" + narrow(markers.file(L"ran")) +
@@ -593,7 +583,7 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
     }
   }
   // And the run's own workspace is gone as always.
-  EXPECT_EQ(entries(tmp.path()).size(), 5u) << listing(tmp.path());
+  EXPECT_EQ(folderEntries(tmp.path()).size(), 5u) << listing(tmp.path());
 }
 
 TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
@@ -602,14 +592,8 @@ TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
     // A watcher and records of its own would be needed for a full check;
     // the second run's boxes are dismissed by its own watcher.
     BoxWatcher ownWatcher;
-    ChildOptions options;
-    options.environment = {{L"TMP", tmp.path()},
-                           {L"JAVA_HOME", std::nullopt},
-                           {L"JRE_HOME", std::nullopt},
-                           {L"FIXTURE_RECORD_DIR", records.path()}};
-    options.watcher = &ownWatcher;
-    const std::wstring program = build(L"launcher-java18.exe");
-    second.result = runChild(program, L"\"" + program + L"\"", start.path(), options);
+    const std::wstring program = programFor(L"launcher-java18.exe");
+    second.result = runChild(program, L"\"" + program + L"\"", start.path(), optionsFor({}, ownWatcher));
     second.boxes = ownWatcher.boxes();
   });
   first = install(L"launcher-java18.exe", start.path());
@@ -622,7 +606,7 @@ TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
   // all now.
   std::vector<std::string> folders;
   for (const auto& record : first.javaw) folders.push_back(record.at("folder"));
-  for (const std::wstring& name : entries(records.path())) {
+  for (const std::wstring& name : folderEntries(records.path())) {
     std::string text;
     readFile(records.file(name), &text);
     const size_t at = text.find("folder=");
@@ -630,7 +614,7 @@ TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
   }
   ASSERT_EQ(folders.size(), 2u) << first.result.err;
   EXPECT_NE(folders[0], folders[1]);
-  EXPECT_TRUE(entries(tmp.path()).empty()) << listing(tmp.path());
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 }  // namespace

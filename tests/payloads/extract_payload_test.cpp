@@ -15,20 +15,6 @@
 
 namespace {
 
-std::vector<std::wstring> namesIn(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return names;
-}
-
-
 class RecordingProgress : public ProgressSink {
  public:
   void setProgress(int percent) override { values.push_back(percent); }
@@ -147,7 +133,7 @@ TEST(ExtractPayload, UnwritableOutputFailsAndSaysWhy) {
   EXPECT_EQ(extractPayload("THREE", "JAR", narrow(folder).c_str(), progress, &failure), 1);
   EXPECT_NE(failure.find("taken.bin"), std::string::npos) << failure;
   EXPECT_TRUE(isDirectory(folder));
-  EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"taken.bin"}) << "a temporary file was left";
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"taken.bin"}) << "a temporary file was left";
 
   // A file another program holds open without sharing.
   std::wstring locked = dir.file(L"locked.bin");
@@ -175,7 +161,7 @@ class Scanner : public ProgressSink {
   Scanner(std::wstring folder, DWORD share) : folder_(std::move(folder)), share_(share) {}
   void setProgress(int) override {
     if (++calls_ != 2) return;
-    for (const std::wstring& name : namesIn(folder_)) {
+    for (const std::wstring& name : folderEntries(folder_)) {
       ++seen;
       UniqueFileHandle file(CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_READ, share_, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -210,7 +196,7 @@ TEST(ExtractPayload, ScannerBetweenChunksNeitherBreaksTheRunNorSeesAPartialTarge
     EXPECT_EQ(scanner.seen, 1) << "the file being written was there to be opened";
     scanner.held.clear();
     EXPECT_EQ(contentOf(out), expected(L"THREE"));
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"payload.bin"}) << "a temporary file was left";
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"payload.bin"}) << "a temporary file was left";
   }
 }
 
@@ -239,7 +225,7 @@ TEST(ExtractPayload, FailedRunLeavesTheEarlierFileAndNoTemporaryFile) {
     EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
     holder.reset();
     EXPECT_EQ(contentOf(out), "the earlier jar");
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";
   }
 }
 

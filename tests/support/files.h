@@ -2,6 +2,7 @@
 // File helpers for tests that run under Wine. Paths are UTF-16.
 
 #include <string>
+#include <vector>
 
 // The folder holding the running test executable; the launcher builds and
 // fixture files are placed beside it.
@@ -28,5 +29,7 @@ bool readFile(const std::wstring& path, std::string* bytes);
 bool writeFile(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
+// The names in a folder, "." and ".." left out; none when it cannot be read.
+std::vector<std::wstring> folderEntries(const std::wstring& folder);
 // Removes a folder tree; missing is fine.
 void removeTree(const std::wstring& path);
