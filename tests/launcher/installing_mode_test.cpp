@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <functional>
 #include <map>
@@ -88,11 +89,13 @@ class Installing : public ::testing::Test {
   }
 
   InstallRun install(const std::wstring& launcher, const std::wstring& startFolder,
-                     EnvironmentChanges extra = {}, std::function<void(unsigned long)> onStarted = nullptr) {
+                     EnvironmentChanges extra = {}, std::function<void(unsigned long)> onStarted = nullptr,
+                     unsigned long timeoutMs = 60000) {
     InstallRun run;
     const std::wstring program = programFor(launcher);
     ChildOptions options = optionsFor(extra, watcher);
     options.onStarted = onStarted;
+    options.timeoutMs = timeoutMs;
     run.result = runChild(program, L"\"" + program + L"\"", startFolder, options);
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.timedOut);
@@ -206,6 +209,240 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
     EXPECT_FALSE(run.boxes[0].hasIcon);
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+  }
+}
+
+// Hostile values of the variables the search reads, through the whole
+// installing mode: the bundled runtime is missing (launcher-nojava), so the
+// search goes on to JAVA_HOME, JRE_HOME, the registry and PATH.
+
+const char kJava8Answer[] =
+    "err java version \"1.8.0_00\"\nerr Java(TM) SE Runtime Environment (build 1.8.0_00-b01)\n";
+
+// A Java installation in `home` (created with its parents): bin\java.exe
+// answers "-version" with the fixture script `answer`, bin\javaw.exe is the
+// recording stand-in.
+void makeJava(const std::wstring& home, const std::string& answer) {
+  for (size_t at = home.find(L'\\', 3); at != std::wstring::npos; at = home.find(L'\\', at + 1)) {
+    CreateDirectoryW(home.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryW(home.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryW((home + L"\\bin").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), (home + L"\\bin\\java.exe").c_str(), FALSE));
+  ASSERT_TRUE(writeFile(home + L"\\bin\\java.answer", answer));
+  ASSERT_TRUE(CopyFileW(build(L"fixture_javaw.exe").c_str(), (home + L"\\bin\\javaw.exe").c_str(), FALSE));
+}
+
+// A "where" ahead of the system's on PATH (Wine's prints nothing) that
+// prints `lines`, one "out" line each; returns the folder that holds it.
+std::wstring makeWhere(const std::wstring& folder, const std::vector<std::string>& lines) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  EXPECT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), (folder + L"\\where.exe").c_str(), FALSE));
+  std::string script;
+  for (const std::string& line : lines) script += "out " + line + "\n";
+  EXPECT_TRUE(writeFile(folder + L"\\where.answer", script));
+  return folder;
+}
+
+std::wstring ownPath() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), 32768));
+  return path;
+}
+
+// The trace of the verbose search up to the source that accepts: each
+// entry is one source's line after its header.
+std::string searchTrace(const std::vector<std::string>& stages) {
+  static const char* const headers[] = {
+      " - trying priority hint: ", " - trying JAVA_HOME: ", " - trying JRE_HOME: ", " - trying the registry: ",
+      " - trying hint: ", " - Looking on PATH (possibly yielding a pseudo, but passable, JAVA_HOME such as /usr): "};
+  std::string trace = "Searching for a JVM\n";
+  for (size_t i = 0; i < stages.size(); ++i) trace += headers[i] + stages[i] + "\n";
+  return trace;
+}
+
+// The image names of running processes.
+std::vector<std::wstring> runningPrograms() {
+  std::vector<std::wstring> names;
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    names.push_back(entry.szExeFile);
+  }
+  return names;
+}
+
+TEST_F(Installing, HostileEnvironmentValues) {
+  TempDir javas(L"javas");
+  const std::wstring good = javas.file(L"good");
+  const std::wstring blanks = javas.file(L"java with  blanks");
+  const std::wstring foreign = javas.file(L"Jävä Ünïcödé \u65e5\u672c \u0416");
+  const std::wstring chatty = javas.file(L"chatty");
+  makeJava(good, kJava8Answer);
+  makeJava(blanks, kJava8Answer);
+  makeJava(foreign, kJava8Answer);
+  // Ten million characters before the version line.
+  makeJava(chatty, "long 10000000\n" + std::string(kJava8Answer));
+  const std::string g = narrow(good);
+  const std::string longValue = "C:\\" + std::string(3997, 'x');
+  const std::string longWhereHome = "C:\\" + std::string(5000, 'd');
+  const std::wstring whereGood = makeWhere(javas.file(L"where-good"), {g + "\\bin\\java.exe"});
+  const std::wstring whereLong =
+      makeWhere(javas.file(L"where-long"), {longWhereHome + "\\bin\\java.exe", g + "\\bin\\java.exe"});
+  // A PATH of exactly 32,000 characters: about 2,000 made-up folders, then
+  // the only folder that holds the interpreter COMSPEC names by a bare name,
+  // a copy of cmd.exe. The Java it probes notes which program ran it.
+  const std::wstring interpreterFolder = javas.file(L"interpreter");
+  CreateDirectoryW(interpreterFolder.c_str(), nullptr);
+  wchar_t system[MAX_PATH];
+  const std::wstring systemCmd = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
+  ASSERT_TRUE(CopyFileW(systemCmd.c_str(), (interpreterFolder + L"\\bhcmd.exe").c_str(), FALSE));
+  const std::wstring traced = javas.file(L"traced");
+  makeJava(traced, "parent " + narrow(javas.file(L"parents.txt")) + "\n" + kJava8Answer);
+  std::wstring longPath;
+  while (longPath.size() + 20 + interpreterFolder.size() < 32000) {
+    longPath += L"C:\\nowhere\\" + std::to_wstring(longPath.size()) + L";";
+  }
+  longPath += L"C:\\" + std::wstring(32000 - interpreterFolder.size() - longPath.size() - 4, L'x') + L";" +
+              interpreterFolder;
+  ASSERT_EQ(longPath.size(), 32000u);
+
+  const struct {
+    const char* tag;
+    EnvironmentChanges environment;
+    std::vector<std::string> stages;  // the trace after each header
+    std::wstring javaw;               // the javaw that runs the installer; none: the not-found box
+  } cases[] = {
+      // The value is tried as it is; the interpreter cannot run the
+      // quoted folder's java, whose path has blanks outside the quotes.
+      {"JAVA_HOME in quotes, then a good JRE_HOME",
+       {{L"JAVA_HOME", L"\"" + blanks + L"\""}, {L"JRE_HOME", good}},
+       {"(jre) no", "(\"" + narrow(blanks) + "\") no", "(" + g + ") yes"},
+       good},
+      {"JAVA_HOME with a trailing backslash",
+       {{L"JAVA_HOME", good + L"\\"}},
+       {"(jre) no", "(" + g + "\\) yes"},
+       good + L"\\"},
+      {"JAVA_HOME with blanks", {{L"JAVA_HOME", blanks}}, {"(jre) no", "(" + narrow(blanks) + ") yes"}, blanks},
+      {"JAVA_HOME with letters beyond ASCII",
+       {{L"JAVA_HOME", foreign}},
+       {"(jre) no", "(" + narrow(foreign) + ") yes"},
+       foreign},
+      {"JAVA_HOME of 4,000 characters, then a good JRE_HOME",
+       {{L"JAVA_HOME", widen(longValue)}, {L"JRE_HOME", good}},
+       {"(jre) no", "(" + longValue + ") no", "(" + g + ") yes"},
+       good},
+      {"JAVA_HOME empty, then a good JRE_HOME",
+       {{L"JAVA_HOME", L""}, {L"JRE_HOME", good}},
+       {"(jre) no", "() no", "(" + g + ") yes"},
+       good},
+      {"JRE_HOME empty, JAVA_HOME in quotes, nothing else",
+       {{L"JAVA_HOME", L"\"" + blanks + L"\""}, {L"JRE_HOME", L""}},
+       {"(jre) no", "(\"" + narrow(blanks) + "\") no", "() no", "no", "no", "no"},
+       L""},
+      {"JRE_HOME of 4,000 characters, then PATH",
+       {{L"JRE_HOME", widen(longValue)}, {L"PATH", whereGood + L";" + ownPath()}},
+       {"(jre) no", "no", "(" + longValue + ") no", "no", "no", "(" + g + ") yes"},
+       good},
+      {"PATH of 32,000 characters, the interpreter in its last folder",
+       {{L"PATH", longPath}, {L"COMSPEC", L"bhcmd.exe"}, {L"JAVA_HOME", traced}},
+       {"(jre) no", "(" + narrow(traced) + ") yes"},
+       traced},
+      {"where answers a first line of 5,000 characters",
+       {{L"PATH", whereLong + L";" + ownPath()}},
+       {"(jre) no", "no", "no", "no", "no", "(" + longWhereHome + ") no"},
+       L""},
+      {"java -version writes 10 MB before its version",
+       {{L"JAVA_HOME", chatty}},
+       {"(jre) no", "(" + narrow(chatty) + ") yes"},
+       chatty},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const InstallRun run = install(L"launcher-nojava.exe", start.path(), c.environment);
+    ASSERT_TRUE(run.result.started);
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_EQ(run.result.out, searchTrace(c.stages));
+    if (c.javaw.empty()) {
+      EXPECT_TRUE(run.javaw.empty());
+      ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
+      EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't find java");
+      EXPECT_EQ(run.boxes[0].text, kNotFound);
+    } else {
+      EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+      ASSERT_EQ(run.javaw.size(), 1u);
+      EXPECT_EQ(run.javaw[0].at("command"), "\"" + narrow(c.javaw) + "\\bin\\javaw.exe\" \"-Dorig.dir=" +
+                                                 narrow(start.path()) + "\" -jar brackenhue.jar");
+    }
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+  }
+  // The long PATH was walked to its end for the interpreter.
+  std::string parents;
+  EXPECT_TRUE(readFile(javas.file(L"parents.txt"), &parents));
+  EXPECT_EQ(parents, narrow(interpreterFolder) + "\\bhcmd.exe\n");
+}
+
+// Costs the probe's full minute: its own ctest entry.
+TEST_F(Installing, HungProbeIsEndedAfterAMinute) {
+  TempDir javas(L"javas");
+  const std::wstring hung = javas.file(L"hung");
+  const std::wstring good = javas.file(L"good");
+  makeJava(hung, "sleep 4294967294\n");
+  makeJava(good, kJava8Answer);
+  const ULONGLONG started = GetTickCount64();
+  const InstallRun run = install(L"launcher-nojava.exe", start.path(), {{L"JAVA_HOME", hung}, {L"JRE_HOME", good}},
+                                 nullptr, 180000);
+  const ULONGLONG elapsed = GetTickCount64() - started;
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_EQ(run.result.out, searchTrace({"(jre) no", "(" + narrow(hung) + ") no", "(" + narrow(good) + ") yes"}));
+  EXPECT_GE(elapsed, 60000u);
+  EXPECT_LT(elapsed, 90000u);
+  EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+  ASSERT_EQ(run.javaw.size(), 1u);
+  EXPECT_EQ(run.javaw[0].at("command"),
+            "\"" + narrow(good) + "\\bin\\javaw.exe\" \"-Dorig.dir=" + narrow(start.path()) + "\" -jar brackenhue.jar");
+  // The hung java went with its interpreter.
+  for (const std::wstring& name : runningPrograms()) EXPECT_NE(name, L"java.exe");
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+}
+
+// uxtheme.dll is no KnownDLL: the splash thread's first window loads it on
+// demand, from the launcher's own folder first unless the search is
+// restricted. Wine is told to prefer a native copy for both builds, so only
+// the search order decides.
+TEST_F(Installing, DllPlantedBesideTheLauncherIsNotLoaded) {
+  TempDir downloads(L"downloads");
+  ASSERT_TRUE(CopyFileW(build(L"planted_dll.dll").c_str(), downloads.file(L"uxtheme.dll").c_str(), FALSE));
+  const std::wstring marker = downloads.file(L"uxtheme.dll.loaded");
+  const struct {
+    const char* tag;
+    const wchar_t* launcher;
+    bool loaded;
+  } cases[] = {
+      {"control build without the restriction loads it", L"launcher-java18-unrestricted.exe", true},
+      {"the real entry point does not", L"launcher-java18.exe", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const std::wstring overrides = std::wstring(L"Software\\Wine\\AppDefaults\\") + c.launcher + L"\\DllOverrides";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, overrides.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    const wchar_t nativeFirst[] = L"native,builtin";
+    RegSetValueExW(key, L"uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(nativeFirst), sizeof nativeFirst);
+    RegCloseKey(key);
+    const std::wstring program = downloads.file(c.launcher);
+    ASSERT_TRUE(CopyFileW(build(c.launcher).c_str(), program.c_str(), FALSE));
+    DeleteFileW(marker.c_str());
+
+    const InstallRun run = install(program, start.path());
+    RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Wine\\AppDefaults\\") + c.launcher).c_str());
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_EQ(run.javaw.size(), 1u);
+    EXPECT_EQ(fileExists(marker), c.loaded);
     EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
 }
