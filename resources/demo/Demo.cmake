@@ -18,10 +18,9 @@ add_custom_command(
   OUTPUT ${BRACKENHUE_DEMO_INSTALLER}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${demo_dir}/classes
   COMMAND ${JAVAC_EXECUTABLE} --release 8 -nowarn -d ${demo_dir}/classes ${demo_sources}
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${BRACKENHUE_DEMO_INSTALLER}
-  COMMAND ${JAR_EXECUTABLE} --create --file ${BRACKENHUE_DEMO_INSTALLER} --date 2020-01-01T00:00:00Z
-          --main-class com.brackenhue.demo.Installer -C ${demo_dir}/classes .
-  DEPENDS ${demo_sources}
+  COMMAND ${CMAKE_COMMAND} -DJAR=${JAR_EXECUTABLE} -DCLASSES=${demo_dir}/classes -DOUTPUT=${BRACKENHUE_DEMO_INSTALLER}
+          -DMAIN_CLASS=com.brackenhue.demo.Installer -P ${CMAKE_CURRENT_SOURCE_DIR}/demo/make_jar.cmake
+  DEPENDS ${demo_sources} ${CMAKE_CURRENT_SOURCE_DIR}/demo/make_jar.cmake
   COMMENT "Building the demo installer jar")
 
 # The stand-ins are ordinary 64-bit programs of this build.
@@ -46,7 +45,7 @@ file(GENERATE OUTPUT ${demo_dir}/extractor.rc CONTENT "${extractor_rc}")
 add_custom_command(
   OUTPUT ${BRACKENHUE_DEMO_RUNTIME}
   COMMAND ${I686_WINDRES} -O coff ${demo_dir}/extractor.rc -o ${demo_dir}/extractor.res.o
-  COMMAND ${I686_CXX} -O2 -s -static -o ${BRACKENHUE_DEMO_RUNTIME}
+  COMMAND ${I686_CXX} -O2 -s -static -Wl,--no-insert-timestamp -o ${BRACKENHUE_DEMO_RUNTIME}
           ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp ${demo_dir}/extractor.res.o
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/demo/runtime/extractor.cpp ${demo_dir}/extractor.rc demo_java demo_javaw
           ${java} ${javaw}
