@@ -86,19 +86,29 @@ class Material:
             raise SigningError("%s: %s: %s%s" % (setting, path, what, (" (" + detail[0] + ")") if detail else ""))
         return run.stdout
 
+    def _pkcs12(self, args):
+        """One part of the PKCS#12 file as PEM. Files exported by older tools
+        use ciphers that OpenSSL 3 keeps in its legacy provider, which
+        osslsigncode loads too: those are read again with it."""
+        args = ["pkcs12", "-in", self.certificate, "-passin", password_argument()] + args
+        what = "cannot read the PKCS#12 file (wrong password in %s?)" % PASSWORD_VARIABLE
+        try:
+            return self._openssl(args, CERTIFICATE_SETTING, self.certificate, what)
+        except SigningError as first:
+            try:
+                return self._openssl(args + ["-legacy"], CERTIFICATE_SETTING, self.certificate, what)
+            except SigningError:
+                raise first
+
     def certificate_pem(self):
         if not self.pkcs12:
             return self._openssl(["x509", "-in", self.certificate], CERTIFICATE_SETTING, self.certificate,
                                  "cannot read a PEM certificate")
-        return self._openssl(["pkcs12", "-in", self.certificate, "-nokeys", "-clcerts", "-passin",
-                              password_argument()], CERTIFICATE_SETTING, self.certificate,
-                             "cannot read the PKCS#12 file (wrong password in %s?)" % PASSWORD_VARIABLE)
+        return self._pkcs12(["-nokeys", "-clcerts"])
 
     def key_public_pem(self):
         if self.pkcs12:
-            key = self._openssl(["pkcs12", "-in", self.certificate, "-nocerts", "-nodes", "-passin",
-                                 password_argument()], CERTIFICATE_SETTING, self.certificate,
-                                "cannot read the key in the PKCS#12 file (wrong password in %s?)" % PASSWORD_VARIABLE)
+            key = self._pkcs12(["-nocerts", "-nodes"])
             return self._openssl(["pkey", "-pubout"], CERTIFICATE_SETTING, self.certificate,
                                  "cannot read the key in the PKCS#12 file", stdin=key)
         setting = CERTIFICATE_SETTING if self.key == self.certificate else KEY_SETTING

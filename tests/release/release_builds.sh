@@ -156,6 +156,13 @@ BRACKENHUE_SIGNING_PASSWORD=correct-horse configure "$b" -DBRACKENHUE_SIGNING_CE
 check_signed "PKCS#12"
 grep -q "correct-horse" "$b/CMakeCache.txt" "$b/build.ninja" && fail "the password was written into the build folder"
 
+log "signed with a PKCS#12 file of an older tool (RC2 and 3DES, OpenSSL 3's legacy provider)"
+openssl pkcs12 -export -legacy -in "$certs/signer.pem" -inkey "$certs/signer.key" -out "$certs/legacy.p12" \
+  -passout pass:old-tool
+BRACKENHUE_SIGNING_PASSWORD=old-tool configure "$b" -DBRACKENHUE_SIGNING_CERTIFICATE="$certs/legacy.p12" &&
+  BRACKENHUE_SIGNING_PASSWORD=old-tool build_launcher "$b" || { cat "$b.log"; fail "legacy PKCS#12 signed build"; }
+check_signed "legacy PKCS#12"
+
 log "bad signing input"
 # refused WHAT TEXT... -- CMAKE ARGUMENTS: configuring fails and the log
 # holds every TEXT (CMake wraps long lines, so they are looked for apart).
