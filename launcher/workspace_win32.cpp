@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/folders.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -37,30 +38,6 @@ uint64_t secondsSince1970(const FILETIME& time) {
   const uint64_t ticks = static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
   const uint64_t epoch = 116444736000000000ull;  // 1970-01-01 in 100 ns ticks since 1601
   return ticks > epoch ? (ticks - epoch) / 10000000ull : 0;
-}
-
-// Deletes a folder with everything in it; what cannot go stays.
-void removeTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        removeTree(path);
-      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveDirectoryW(path.c_str());  // a link: the link goes, not what it points to
-      } else {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

@@ -181,11 +181,23 @@ TEST_F(Installing, FailedOrUnstartableInstallerShowsInstallationError) {
   }
 }
 
+const char kJava8Answer[] =
+    "err java version \"1.8.0_00\"\nerr Java(TM) SE Runtime Environment (build 1.8.0_00-b01)\n";
+
+// A Java installation in `home` (created unless it exists): bin\java.exe
+// answers "-version" with the fixture script `answer`, bin\javaw.exe is the
+// recording stand-in.
+void makeJava(const std::wstring& home, const std::string& answer) {
+  ASSERT_TRUE(CreateDirectoryW(home.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CreateDirectoryW((home + L"\\bin").c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), (home + L"\\bin\\java.exe").c_str(), FALSE));
+  ASSERT_TRUE(writeFile(home + L"\\bin\\java.answer", answer));
+  ASSERT_TRUE(CopyFileW(build(L"fixture_javaw.exe").c_str(), (home + L"\\bin\\javaw.exe").c_str(), FALSE));
+}
+
 TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
   TempDir oldJava(L"old java");
-  ASSERT_TRUE(CreateDirectoryW(oldJava.file(L"bin").c_str(), nullptr));
-  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), oldJava.file(L"bin\\java.exe").c_str(), FALSE));
-  ASSERT_TRUE(writeFile(oldJava.file(L"bin\\java.answer"), "err java version \"1.7.0_80\"\n"));
+  makeJava(oldJava.path(), "err java version \"1.7.0_80\"\n");
 
   const struct {
     const char* tag;
@@ -216,23 +228,6 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
 // Hostile values of the variables the search reads, through the whole
 // installing mode: the bundled runtime is missing (launcher-nojava), so the
 // search goes on to JAVA_HOME, JRE_HOME, the registry and PATH.
-
-const char kJava8Answer[] =
-    "err java version \"1.8.0_00\"\nerr Java(TM) SE Runtime Environment (build 1.8.0_00-b01)\n";
-
-// A Java installation in `home` (created with its parents): bin\java.exe
-// answers "-version" with the fixture script `answer`, bin\javaw.exe is the
-// recording stand-in.
-void makeJava(const std::wstring& home, const std::string& answer) {
-  for (size_t at = home.find(L'\\', 3); at != std::wstring::npos; at = home.find(L'\\', at + 1)) {
-    CreateDirectoryW(home.substr(0, at).c_str(), nullptr);
-  }
-  CreateDirectoryW(home.c_str(), nullptr);
-  ASSERT_TRUE(CreateDirectoryW((home + L"\\bin").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-  ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), (home + L"\\bin\\java.exe").c_str(), FALSE));
-  ASSERT_TRUE(writeFile(home + L"\\bin\\java.answer", answer));
-  ASSERT_TRUE(CopyFileW(build(L"fixture_javaw.exe").c_str(), (home + L"\\bin\\javaw.exe").c_str(), FALSE));
-}
 
 // A "where" ahead of the system's on PATH (Wine's prints nothing) that
 // prints `lines`, one "out" line each; returns the folder that holds it.

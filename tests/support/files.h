@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/folders.h"  // removeTree, for the tests too
+
 // The folder holding the running test executable; the launcher builds and
 // fixture files are placed beside it.
 std::wstring executableDir();
@@ -31,5 +33,3 @@ bool fileExists(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
 // The names in a folder, "." and ".." left out; none when it cannot be read.
 std::vector<std::wstring> folderEntries(const std::wstring& folder);
-// Removes a folder tree; missing is fine.
-void removeTree(const std::wstring& path);

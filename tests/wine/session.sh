@@ -12,28 +12,7 @@ dir=$2
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 mkdir -p "$dir"
 . "$(dirname "$0")/loader.sh"
-
-# With no window manager on Xvfb, Wine waits two seconds for one to withdraw
-# each window it hides (every message box that closes). Windows that Wine
-# places itself need no such wait.
-unmanaged_windows() {
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
-  wineserver -w
-}
-
-make_prefix() {
-  [ -f "$WINEPREFIX/system.reg" ] && return 0
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "creating Wine prefix $WINEPREFIX" >&2
-      "$wine" wineboot -i >/dev/null 2>&1 </dev/null
-      wineserver -w
-      unmanaged_windows
-    fi
-  ) 9>"$dir/prefix.lock"
-  [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; return 1; }
-}
+. "$(dirname "$0")/screen.sh"
 
 stop_xvfb() {
   if [ -s "$dir/xvfb.pid" ]; then
@@ -49,18 +28,7 @@ case $cmd in
   start)
     stop_xvfb
     if [ -z "${DISPLAY:-}" ]; then
-      rm -f "$dir/display.new"
-      setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
-        3>"$dir/display.new" >/dev/null 2>&1 </dev/null &
-      echo $! >"$dir/xvfb.pid"
-      tries=0
-      while [ ! -s "$dir/display.new" ]; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ]; then echo "Xvfb did not start" >&2; exit 1; fi
-        sleep 0.1
-      done
-      tr -d '\n' <"$dir/display.new" >"$dir/display"
-      rm -f "$dir/display.new"
+      start_xvfb 1280x1024x24 "$dir/display" "$dir/xvfb.pid"
       echo "Xvfb on :$(cat "$dir/display")"
       # Wine's desktop process, started below, must know the display too.
       DISPLAY=":$(cat "$dir/display")"
