@@ -51,12 +51,21 @@ std::string startFolderForJava(const std::string& startFolder) {
   return startFolderText(narrow(candidate));
 }
 
+void showNotWritten(const ExtractionFailure& failure, const StatusModel& status) {
+  if (failure.error == ExtractionError::kNoPayload) {
+    showBox(boxOwner(status), kIncompleteText, kIncompleteCaption);
+  } else {
+    showBox(boxOwner(status), notWrittenText(failure.line, failure.error == ExtractionError::kDiskFull),
+            kNotWrittenCaption);
+  }
+}
+
 void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status) {
   status.setStep("XJAR");
-  std::string failure;
-  if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0 && !failure.empty()) {
+  ExtractionFailure failure;
+  if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0) {
     // A jar that was not written is never launched: the user hears why.
-    showBox(boxOwner(status), notWrittenText(failure), kNotWrittenCaption);
+    showNotWritten(failure, status);
     return;
   }
 
@@ -100,7 +109,7 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   status.setStep("XJAVA");
   // A runtime that cannot be written does not end the run: an installed Java
   // may still be found. Should none be, this is the cause to report.
-  std::string runtimeFailure;
+  ExtractionFailure runtimeFailure;
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &runtimeFailure) == 0) {
     // By full path: a jre_x64.exe beside the launcher must never run.
     runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
@@ -114,8 +123,8 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   Win32JavaPlatform platform;
   if (findJava(result, true, minimum, false, false, "jre", "", true, platform)) {
     launchInstaller(result, startFolder, status);
-  } else if (!runtimeFailure.empty()) {
-    showBox(boxOwner(status), notWrittenText(runtimeFailure), kNotWrittenCaption);
+  } else if (runtimeFailure.error != ExtractionError::kNone && runtimeFailure.error != ExtractionError::kNoPayload) {
+    showNotWritten(runtimeFailure, status);
   } else {
     reportNoJava(result, minimum, platform, status);
   }

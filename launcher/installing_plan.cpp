@@ -74,8 +74,19 @@ std::string noJavaReason(bool olderJavaFound) {
 
 const char kNotWrittenCaption[] = "Installation Failed: Couldn't write files";
 
-std::string notWrittenText(const std::string& failureLine) {
-  return "The installation could not write a file it needs in the temp folder:\n" + failureLine +
-         "\nPlease make room on that disk, or set the environment variable TMP to a folder you have permission to "
-         "write to.";
+std::string notWrittenText(const std::string& failureLine, bool diskFull) {
+  return "The installation could not write a file it needs in the temp folder:\n" + failureLine + "\n" +
+         (diskFull ? "Please make room on that disk, or set the environment variable TMP to a folder you have "
+                     "permission to write to."
+                   : "Please try again, or set the environment variable TMP to a folder you have permission to "
+                     "write to.");
+}
+
+const char kIncompleteCaption[] = "Installation Failed: Incomplete installer";
+const char kIncompleteText[] =
+    "This installer is incomplete (it carries no installer archive). Please download it again.";
+
+std::string extractionErrorLine(bool noPayload, const std::string& failureLine) {
+  if (noPayload) return "this program carries no installer archive (" + failureLine + ")";
+  return failureLine;
 }

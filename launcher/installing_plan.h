@@ -68,9 +68,18 @@ extern const char kInstallationErrorText[];
 // The box for a payload file that could not be written to the workspace,
 // shown instead of a misleading "java could not be found" or "Installation
 // Error": `failureLine` names the file with its folder and gives the
-// system's reason (extractPayload's failure line).
+// reason (extractPayload's failure line). Only a full disk asks for room
+// on it.
 extern const char kNotWrittenCaption[];
-std::string notWrittenText(const std::string& failureLine);
+std::string notWrittenText(const std::string& failureLine, bool diskFull);
+
+// A build that carries no installer archive: the box of the installing mode.
+// The extraction-only mode's line (without "error: ") for extractPayload's
+// failure: with `noPayload` the line names the missing chunk ("JAR_1") and
+// becomes "this program carries no installer archive (JAR_1)".
+extern const char kIncompleteCaption[];
+extern const char kIncompleteText[];
+std::string extractionErrorLine(bool noPayload, const std::string& failureLine);
 
 // The reason shown when no Java of at least 1.8.0_00 was found: whether the
 // quiet second search found an older one decides the ending.

@@ -3,6 +3,7 @@
 #include "common/console.h"
 #include "launcher/command_line.h"
 #include "launcher/exit_code.h"
+#include "launcher/installing_plan.h"
 #include "payloads/extract_payload.h"
 #include "splash/status_model.h"
 
@@ -14,9 +15,9 @@ const char kRule[] = "----------------------------\n";
 
 int runExtractionMode(StatusModel& status) {
   writeOut(std::string(kRule) + "Extracting java installer...\n" + kRule);
-  std::string failure;
+  ExtractionFailure failure;
   if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0) {
-    if (!failure.empty()) writeErr("error: " + failure + "\n");
+    writeErr("error: " + extractionErrorLine(failure.error == ExtractionError::kNoPayload, failure.line) + "\n");
     return kExitExtractionFailed;
   }
   writeOut(

@@ -12,7 +12,7 @@ int runLauncher(const std::string& argumentText, void* instance, int showCommand
 // Extraction-only mode: writes the installer archive as "brackenhue.jar" into
 // the current folder, with its console lines. Returns kExitSuccess, or
 // kExitExtractionFailed when there is no archive in the image or the file
-// cannot be written; in the latter case one line on standard error says why.
+// cannot be written; then one line on standard error says why.
 int runExtractionMode(StatusModel& status);
 
 // Installing mode: the splash window, the installation sequence and the

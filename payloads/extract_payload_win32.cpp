@@ -1,11 +1,25 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "payloads/chunks.h"
 #include "payloads/extract_payload.h"
 
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
+
 namespace {
+
+// About two seconds in all, as the clean-up waits for a held entry.
+const int kReplaceAttempts = 40;
+const DWORD kReplacePauseMs = 50;
+// Names drawn before giving up on a folder full of bhx*.tmp files.
+const int kNameAttempts = 100;
 
 class ChunkLookup {
  public:
@@ -24,21 +38,199 @@ class ChunkLookup {
   std::wstring type_;
 };
 
-std::string describe(const std::wstring& path, const char* what, DWORD error) {
-  wchar_t full[MAX_PATH * 4];
-  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-  std::wstring shown = (length > 0 && length < std::size(full)) ? std::wstring(full, length) : path;
-  return std::string("cannot ") + what + " \"" + narrow(shown) + "\": " + systemErrorText(error);
+std::wstring fullPathOf(const std::wstring& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  return full;
 }
 
-// The folder part of `path` ("." for a bare name), for a temporary file
-// beside it: the final rename then stays on one volume.
-std::wstring folderOf(const std::wstring& path) {
-  const size_t cut = path.find_last_of(L"\\/");
-  if (cut == std::wstring::npos) return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L".";
-  if (cut == 0 || (cut == 2 && path[1] == L':')) return path.substr(0, cut + 1);
-  return path.substr(0, cut);
+// The folder part of a full path, with its trailing backslash.
+std::wstring folderOf(const std::wstring& full) {
+  const size_t cut = full.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? std::wstring() : full.substr(0, cut + 1);
 }
+
+bool isDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED;
+}
+
+// Draws "bhxNNNN.tmp" names; collisions are settled by CREATE_NEW.
+class NameDrawer {
+ public:
+  NameDrawer() {
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    state_ = static_cast<uint64_t>(counter.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32) ^ GetTickCount64();
+  }
+  std::wstring next() {
+    // splitmix64
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    wchar_t name[16];
+    std::swprintf(name, 16, L"bhx%04X.tmp", static_cast<unsigned>(z & 0xFFFF));
+    return name;
+  }
+
+ private:
+  uint64_t state_;
+};
+
+bool markForDeletion(HANDLE file, bool mark) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = mark ? TRUE : FALSE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Renames the file behind `file` to `target` (a full path), replacing what is
+// there. Returns the error, NO_ERROR on success.
+DWORD renameByHandle(HANDLE file, const std::wstring& target) {
+  const size_t nameBytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::copy(target.begin(), target.end(), rename->FileName);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))
+             ? NO_ERROR
+             : GetLastError();
+}
+
+bool refusesRenameByHandle(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+bool heldByAnother(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
+
+DWORD attributesOf(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+bool isFolder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isReadOnlyFile(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// One extraction's temporary file and the reasons it may fail.
+class Extraction {
+ public:
+  Extraction(const std::wstring& target, ExtractionFailure* failure) : target_(target), failure_(failure) {}
+
+  int fail(ExtractionError error, const std::string& reason, const char* what = "write") {
+    if (failure_ && failure_->error == ExtractionError::kNone) {
+      failure_->error = error;
+      failure_->line = std::string("cannot ") + what + " \"" + narrow(target_) + "\": " + reason;
+    }
+    discard();
+    return 1;
+  }
+
+  int failWith(DWORD error, const char* what = "write") {
+    return fail(isDiskFull(error) ? ExtractionError::kDiskFull : ExtractionError::kOther, systemErrorText(error),
+                what);
+  }
+
+  int failReadOnly() { return fail(ExtractionError::kReadOnly, "the file there is read-only", "replace"); }
+
+  int failFolderInTheWay() { return fail(ExtractionError::kOther, "a folder of that name is in the way", "replace"); }
+
+  // A target that no waiting can help, said at once: 0 when there is none.
+  int failHopeless() {
+    const DWORD attributes = attributesOf(target_);
+    if (isFolder(attributes)) return failFolderInTheWay();
+    if (isReadOnlyFile(attributes)) return failReadOnly();
+    return 0;
+  }
+
+  // Creates the temporary file beside the target and marks it for deletion.
+  bool create() {
+    NameDrawer names;
+    const std::wstring folder = folderOf(target_);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      temporary_ = folder + names.next();
+      file_.reset(CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (file_) {
+        marked_ = markForDeletion(file_.get(), true);
+        return true;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        failWith(error, "create");
+        return false;
+      }
+    }
+    failWith(ERROR_FILE_EXISTS, "create");
+    return false;
+  }
+
+  HANDLE handle() const { return file_.get(); }
+
+  // Puts the whole file in the target's place. Returns 0, or 1 after fail().
+  int replaceTarget() {
+    DWORD error = NO_ERROR;
+    for (int attempt = 0;; ++attempt) {
+      // Unmarked only for the moment of the rename: a kill in between the
+      // attempts still leaves nothing behind.
+      if (marked_ && !markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
+      marked_ = false;
+      error = renameByHandle(file_.get(), target_);
+      if (error == NO_ERROR) {
+        file_.reset();
+        return 0;
+      }
+      if (refusesRenameByHandle(error)) return replaceByName();
+      marked_ = markForDeletion(file_.get(), true);
+      if (failHopeless()) return 1;
+      if (!heldByAnother(error) || attempt + 1 >= kReplaceAttempts) break;
+      Sleep(kReplacePauseMs);
+    }
+    if (heldByAnother(error)) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
+    return failWith(error, "replace");
+  }
+
+ private:
+  // For file systems that refuse a rename through the handle: the file is
+  // closed whole (unmarked) and moved by name.
+  int replaceByName() {
+    file_.reset();
+    for (int attempt = 0;; ++attempt) {
+      if (MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+      const DWORD error = GetLastError();
+      if (failHopeless()) return 1;
+      if (!heldByAnother(error) || attempt + 1 >= kReplaceAttempts) {
+        if (heldByAnother(error)) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
+        return failWith(error, "replace");
+      }
+      Sleep(kReplacePauseMs);
+    }
+  }
+
+  // The temporary file goes: with the mark, closing the handle removes it.
+  void discard() {
+    if (file_) {
+      if (!marked_) marked_ = markForDeletion(file_.get(), true);
+      file_.reset();
+    }
+    if (!marked_ && !temporary_.empty()) DeleteFileW(temporary_.c_str());
+    temporary_.clear();
+  }
+
+  std::wstring target_;
+  ExtractionFailure* failure_;
+  std::wstring temporary_;
+  UniqueFileHandle file_;
+  bool marked_ = false;
+};
 
 bool writeAll(HANDLE file, const void* bytes, DWORD size, DWORD* error) {
   DWORD written = 0;
@@ -52,51 +244,34 @@ bool writeAll(HANDLE file, const void* bytes, DWORD size, DWORD* error) {
 }  // namespace
 
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
-                   std::string* failure) {
-  if (failure) failure->clear();
+                   ExtractionFailure* failure) {
+  if (failure) *failure = ExtractionFailure{};
   ChunkLookup lookup(baseName, type);
   progress.setProgress(0);
 
   int count = 0;
   while (lookup.find(count + 1) != nullptr) ++count;
-  if (count == 0) return 1;
-
-  // Every chunk goes through one handle into a temporary file beside the
-  // target, which replaces the target only once it is whole: a scanner that
-  // opens the file between two chunks cannot break the run, a failed run
-  // leaves an earlier file as it was, and nobody ever sees half a payload
-  // under the real name.
-  const std::wstring path = widen(outputPath);
-  wchar_t temporary[MAX_PATH * 4];
-  if (!GetTempFileNameW(folderOf(path).c_str(), L"bhx", 0, temporary)) {
-    if (failure) *failure = describe(path, "create", GetLastError());
+  if (count == 0) {
+    if (failure) *failure = {ExtractionError::kNoPayload, chunkName(baseName, 1)};
     return 1;
   }
-  UniqueFileHandle file(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  auto fail = [&](const char* what, DWORD error) {
-    if (failure && failure->empty()) *failure = describe(path, what, error);
-    file.reset();
-    DeleteFileW(temporary);
-    return 1;
-  };
-  if (!file) return fail("create", GetLastError());
+
+  Extraction extraction(fullPathOf(widen(outputPath)), failure);
+  // Said at once rather than after writing the whole payload.
+  if (extraction.failHopeless()) return 1;
+  if (!extraction.create()) return 1;
 
   for (int written = 0; written < count; ++written) {
     const int index = written + 1;
     HRSRC found = lookup.find(index);
     HGLOBAL data = found ? LoadResource(lookup.module(), found) : nullptr;
     const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes) {
-      if (failure) *failure = "cannot load resource " + chunkName(baseName, index);
-      return fail("write", ERROR_RESOURCE_DATA_NOT_FOUND);
-    }
+    if (!bytes) return extraction.fail(ExtractionError::kOther, "cannot load resource " + chunkName(baseName, index));
     DWORD error = NO_ERROR;
-    if (!writeAll(file.get(), bytes, SizeofResource(lookup.module(), found), &error)) return fail("write", error);
+    if (!writeAll(extraction.handle(), bytes, SizeofResource(lookup.module(), found), &error)) {
+      return extraction.failWith(error);
+    }
     progress.setProgress(extractionProgress(written, count));
   }
-  if (!file.close()) return fail("write", GetLastError());
-  // Replaces an earlier file of that name, a hidden one too.
-  if (!MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING)) return fail("replace", GetLastError());
-  return 0;
+  return extraction.replaceTarget();
 }

@@ -601,6 +601,33 @@ TEST_F(Installing, EntriesHeldForAMomentAtCleanUpStillGo) {
   Sleep(1500);  // the holders end before the records folder goes
 }
 
+TEST_F(Installing, ScannerHoldingEveryNewFileForAMoment) {
+  // A virus scanner opens each file that appears in TMP or below as soon as
+  // it can, without sharing deletion, and holds it 1.2 s.
+  const std::wstring program = build(L"fixture_program.exe");
+  std::wstring line = L"fixture_program.exe scan \"1200 " + tmp.path() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION scanner{};
+  ASSERT_TRUE(CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &scanner));
+  UniqueHandle scannerProcess(scanner.hProcess), scannerThread(scanner.hThread);
+  // It watches before the launcher starts, and holds what it sees.
+  ASSERT_TRUE(writeFile(tmp.file(L"probe.txt"), "x"));
+  Sleep(300);
+  EXPECT_FALSE(DeleteFileW(tmp.file(L"probe.txt").c_str())) << "the scanner does not hold new files";
+  for (int i = 0; i < 100 && !DeleteFileW(tmp.file(L"probe.txt").c_str()); ++i) Sleep(50);
+
+  const InstallRun run = install(L"launcher-java18.exe", start.path());
+  TerminateProcess(scannerProcess.get(), 0);
+  WaitForSingleObject(scannerProcess.get(), INFINITE);
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+  ASSERT_EQ(run.javaw.size(), 1u);
+  EXPECT_EQ(run.javaw[0].at("jar_size"), std::to_string(jar().size()));
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+}
+
 TEST_F(Installing, DriveRootStartFolderGivesTheDriveLetterAndColon) {
   wchar_t windows[MAX_PATH];
   GetWindowsDirectoryW(windows, MAX_PATH);

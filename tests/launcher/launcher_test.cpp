@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/text.h"
 #include "tests/support/box_watcher.h"
@@ -111,13 +114,13 @@ TEST(LauncherCommandLine, SelectsTheModeFromTheExactLine) {
   }
 }
 
-TEST(LauncherExtraction, WithoutAnArchiveWritesThreeLinesAndFails) {
+TEST(LauncherExtraction, WithoutAnArchiveSaysSoAndFails) {
   TempDir dir;
   ChildResult run = runIn(dir, L"launcher-nojar.exe", L"launcher-nojar.exe -x");
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.out, kOpening);
-  EXPECT_EQ(run.err, "");
-  EXPECT_FALSE(fileExists(dir.file(L"brackenhue.jar")));
+  EXPECT_EQ(run.err, "error: this program carries no installer archive (JAR_1)\n");
+  EXPECT_TRUE(folderEntries(dir.path()).empty());
 }
 
 TEST(LauncherExtraction, ReplacesAnEarlierArchive) {
@@ -142,6 +145,130 @@ TEST(LauncherExtraction, UnwritableFolderFailsWithOneLineNamingTheFile) {
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
   EXPECT_NE(run.err.find(narrow(jar)), std::string::npos) << run.err;
   EXPECT_TRUE(isDirectory(jar));
+}
+
+// Another program (a virus scanner, an open editor) holds the earlier jar
+// open without sharing deletion, from a process of its own.
+class Holder {
+ public:
+  Holder(const std::wstring& path, unsigned long ms) {
+    const std::wstring program = build(L"fixture_program.exe");
+    std::wstring line = L"fixture_program.exe hold \"" + path + L"\" sleep " + std::to_wstring(ms);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+      ADD_FAILURE() << "holder did not start";
+      return;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    // Held once an open that shares everything is refused.
+    for (int i = 0; i < 500; ++i) {
+      HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) return;
+      CloseHandle(probe);
+      Sleep(2);
+    }
+    ADD_FAILURE() << "the holder never took " << narrow(path);
+  }
+  ~Holder() {
+    if (process_) {
+      TerminateProcess(process_, 0);
+      WaitForSingleObject(process_, INFINITE);
+      CloseHandle(process_);
+    }
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+TEST(LauncherExtraction, EarlierArchiveHeldOrReadOnly) {
+  const std::string earlier = "the earlier jar, " + std::string(5000, 'e');
+  const std::string archive = fixture(L"payloads\\three-chunk.jar");
+  enum class Obstacle { kHeld, kReadOnly, kKilledWhileWaiting };
+  const struct {
+    const char* tag;
+    Obstacle obstacle;
+    unsigned long holdMs;
+    uint32_t exitCode;
+    const char* errFragment;   // in the one line on standard error
+    unsigned long minMs, maxMs;  // how long the run takes
+  } cases[] = {
+      {"held 1.2 s: the replace waits it out", Obstacle::kHeld, 1200, 0, nullptr, 1000, 4000},
+      {"held 5 s: in use", Obstacle::kHeld, 5000, 1, "it is in use by another program", 1500, 4500},
+      {"read-only: said at once", Obstacle::kReadOnly, 0, 1, "the file there is read-only", 0, 1000},
+      // Killed while it waits with the whole payload in its temporary file.
+      {"killed mid-run", Obstacle::kKilledWhileWaiting, 5000, 0xDEAD, nullptr, 0, 4500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    TempDir dir;
+    const std::wstring jar = dir.file(L"brackenhue.jar");
+    ASSERT_TRUE(writeFile(jar, earlier));
+    if (c.obstacle == Obstacle::kReadOnly) {
+      ASSERT_TRUE(SetFileAttributesW(jar.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    std::optional<Holder> holder;
+    if (c.holdMs) holder.emplace(jar, c.holdMs);
+
+    ChildOptions options;
+    options.environment = {{L"TMP", dir.file(L"no such folder")}};
+    std::thread killer;
+    std::wstring seenTemporary;
+    if (c.obstacle == Obstacle::kKilledWhileWaiting) {
+      options.onStarted = [&](unsigned long processId) {
+        killer = std::thread([&, processId] {
+          HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+          // Wait for the whole payload in the temporary file, then half a
+          // second into the retries.
+          for (int i = 0; i < 2000 && seenTemporary.empty(); ++i) {
+            // The listing's sizes: a file marked for deletion may refuse to
+            // be opened by name.
+            WIN32_FIND_DATAW entry;
+            HANDLE search = FindFirstFileW(dir.file(L"bhx*.tmp").c_str(), &entry);
+            if (search != INVALID_HANDLE_VALUE) {
+              do {
+                if (entry.nFileSizeLow == archive.size()) seenTemporary = entry.cFileName;
+              } while (FindNextFileW(search, &entry));
+              FindClose(search);
+            }
+            Sleep(1);
+          }
+          Sleep(500);
+          TerminateProcess(process, 0xDEAD);
+          CloseHandle(process);
+        });
+      };
+    }
+    const ULONGLONG started = GetTickCount64();
+    ChildResult run = runChild(build(L"launcher-three.exe"), L"launcher-three.exe -x", dir.path(), options);
+    const ULONGLONG took = GetTickCount64() - started;
+    if (killer.joinable()) killer.join();
+    holder.reset();
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_GE(took, c.minMs);
+    EXPECT_LT(took, c.maxMs);
+    std::string written;
+    ASSERT_TRUE(readFile(jar, &written));
+    if (c.exitCode == 0) {
+      EXPECT_EQ(written, archive);
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(written, earlier) << "the earlier jar must stay as it was";
+    }
+    if (c.errFragment) {
+      EXPECT_EQ(run.err, "error: cannot replace \"" + narrow(jar) + "\": " + c.errFragment + "\n");
+    }
+    if (c.obstacle == Obstacle::kKilledWhileWaiting) {
+      EXPECT_FALSE(seenTemporary.empty()) << "the whole payload never showed in a temporary file";
+    }
+    SetFileAttributesW(jar.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";
+  }
 }
 
 TEST(LauncherExtraction, NonAnsiWorkingFolder) {

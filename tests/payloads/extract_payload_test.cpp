@@ -49,11 +49,13 @@ TEST(ExtractPayload, JoinsConsecutiveChunksAndReportsProgress) {
     TempDir dir;
     std::wstring out = dir.file(L"payload.bin");
     RecordingProgress progress;
-    std::string failure = "untouched";
+    ExtractionFailure failure{ExtractionError::kOther, "untouched"};
     EXPECT_EQ(extractPayload(c.base, "JAR", narrow(out).c_str(), progress, &failure), 0) << c.base;
     EXPECT_EQ(contentOf(out), expected(c.set)) << c.base;
     EXPECT_EQ(progress.values, c.progress) << c.base;
-    EXPECT_EQ(failure, "") << c.base;
+    EXPECT_EQ(failure.error, ExtractionError::kNone) << c.base;
+    EXPECT_EQ(failure.line, "") << c.base;
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"payload.bin"}) << "a temporary file was left";
   }
 }
 
@@ -83,11 +85,12 @@ TEST(ExtractPayload, MissingFirstChunkWritesNothing) {
     TempDir dir;
     std::wstring out = dir.file(L"payload.bin");
     RecordingProgress progress;
-    std::string failure = "untouched";
+    ExtractionFailure failure;
     EXPECT_EQ(extractPayload(c.base, c.type, narrow(out).c_str(), progress, &failure), 1) << c.base;
-    EXPECT_FALSE(fileExists(out)) << c.base;
+    EXPECT_TRUE(folderEntries(dir.path()).empty()) << c.base;
     EXPECT_EQ(progress.values, std::vector<int>{0}) << c.base;
-    EXPECT_EQ(failure, "") << c.base;
+    EXPECT_EQ(failure.error, ExtractionError::kNoPayload) << c.base;
+    EXPECT_EQ(failure.line, std::string(c.base) + "_1") << c.base;
   }
 }
 
@@ -116,37 +119,39 @@ TEST(ExtractPayload, RelativePathLandsInTheCurrentFolderEvenOutsideTheAnsiCodePa
 // no partial file behind, nor harm one that was there.
 TEST(ExtractPayload, UnwritableOutputFailsAndSaysWhy) {
   TempDir dir;
-  RecordingProgress progress;
-  std::string failure;
-
-  // Missing folder.
-  std::wstring missing = dir.file(L"no such folder\\payload.bin");
-  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(missing).c_str(), progress, &failure), 1);
-  EXPECT_NE(failure.find("payload.bin"), std::string::npos) << failure;
-  EXPECT_NE(failure.find("no such folder"), std::string::npos) << failure;
-  EXPECT_FALSE(fileExists(missing));
-
-  // A folder in the way.
-  std::wstring folder = dir.file(L"taken.bin");
+  const std::wstring readOnly = dir.file(L"read-only.bin");
+  ASSERT_TRUE(writeFile(readOnly, "old content"));
+  ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::wstring folder = dir.file(L"taken.bin");
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  failure.clear();
-  EXPECT_EQ(extractPayload("THREE", "JAR", narrow(folder).c_str(), progress, &failure), 1);
-  EXPECT_NE(failure.find("taken.bin"), std::string::npos) << failure;
-  EXPECT_TRUE(isDirectory(folder));
-  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"taken.bin"}) << "a temporary file was left";
-
-  // A file another program holds open without sharing.
-  std::wstring locked = dir.file(L"locked.bin");
-  ASSERT_TRUE(writeFile(locked, "old content"));
-  {
-    UniqueFileHandle holder(
-        CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder.valid());
-    failure.clear();
-    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(locked).c_str(), progress, &failure), 1);
-    EXPECT_NE(failure.find("locked.bin"), std::string::npos) << failure;
+  const struct {
+    const char* tag;
+    std::wstring target;
+    ExtractionError error;
+    const char* reason;  // expected in the line
+  } cases[] = {
+      {"missing folder", dir.file(L"no such folder\\payload.bin"), ExtractionError::kOther, "no such folder"},
+      {"a folder in the way", folder, ExtractionError::kOther, "a folder of that name is in the way"},
+      {"read-only earlier file", readOnly, ExtractionError::kReadOnly, "read-only"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    RecordingProgress progress;
+    ExtractionFailure failure;
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(c.target).c_str(), progress, &failure), 1);
+    EXPECT_LT(GetTickCount64() - started, 1000u) << "no waiting helps here";
+    EXPECT_EQ(failure.error, c.error);
+    EXPECT_EQ(failure.line.rfind("cannot ", 0), 0u) << failure.line;
+    EXPECT_NE(failure.line.find(narrow(c.target)), std::string::npos) << failure.line;
+    EXPECT_NE(failure.line.find(c.reason), std::string::npos) << failure.line;
+    EXPECT_EQ(failure.line.find('\n'), std::string::npos) << failure.line;
   }
-  EXPECT_EQ(contentOf(locked), "old content");
+  EXPECT_TRUE(isDirectory(folder));
+  EXPECT_EQ(contentOf(readOnly), "old content");
+  SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"read-only.bin", L"taken.bin"}))
+      << "a temporary file was left";
 }
 
 }  // namespace
@@ -191,8 +196,8 @@ TEST(ExtractPayload, ScannerBetweenChunksNeitherBreaksTheRunNorSeesAPartialTarge
     TempDir dir;
     const std::wstring out = dir.file(L"payload.bin");
     Scanner scanner(dir.path(), c.share);
-    std::string failure;
-    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), scanner, &failure), 0) << failure;
+    ExtractionFailure failure;
+    EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), scanner, &failure), 0) << failure.line;
     EXPECT_EQ(scanner.seen, 1) << "the file being written was there to be opened";
     scanner.held.clear();
     EXPECT_EQ(contentOf(out), expected(L"THREE"));
@@ -219,10 +224,14 @@ TEST(ExtractPayload, FailedRunLeavesTheEarlierFileAndNoTemporaryFile) {
         CreateFileW(out.c_str(), GENERIC_READ, c.holderShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder.valid());
     RecordingProgress progress;
-    std::string failure;
+    ExtractionFailure failure;
+    const ULONGLONG started = GetTickCount64();
     EXPECT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress, &failure), 1);
-    EXPECT_NE(failure.find("brackenhue.jar"), std::string::npos) << failure;
-    EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+    const ULONGLONG waited = GetTickCount64() - started;
+    EXPECT_GE(waited, 1500u) << "the replace is tried again for about two seconds";
+    EXPECT_LT(waited, 5000u);
+    EXPECT_EQ(failure.error, ExtractionError::kInUse);
+    EXPECT_EQ(failure.line, "cannot replace \"" + narrow(out) + "\": it is in use by another program");
     holder.reset();
     EXPECT_EQ(contentOf(out), "the earlier jar");
     EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";

@@ -54,6 +54,21 @@ TEST(InstallingPlan, NoJavaReasons) {
             "computer.\n");
 }
 
+TEST(InstallingPlan, FailedWritesSayWhatHelps) {
+  const std::string line = "cannot write \"C:\\T\\Brackenhue-abcde\\jre_x64.exe\": reason";
+  const std::string opening = "The installation could not write a file it needs in the temp folder:\n" + line + "\n";
+  EXPECT_EQ(notWrittenText(line, true), opening +
+                                            "Please make room on that disk, or set the environment variable TMP to a "
+                                            "folder you have permission to write to.");
+  EXPECT_EQ(notWrittenText(line, false), opening +
+                                             "Please try again, or set the environment variable TMP to a folder you "
+                                             "have permission to write to.");
+  EXPECT_EQ(extractionErrorLine(true, "JAR_1"), "this program carries no installer archive (JAR_1)");
+  EXPECT_EQ(extractionErrorLine(false, line), line);
+  EXPECT_STREQ(kIncompleteText,
+               "This installer is incomplete (it carries no installer archive). Please download it again.");
+}
+
 TEST(InstallingPlan, WorkspaceNameKeepsTmpAsItIs) {
   EXPECT_EQ(workspacePath("C:\\Temp", "abcde"), "C:\\Temp\\Brackenhue-abcde");
   EXPECT_EQ(workspacePath("C:\\Temp\\", "zzzzz"), "C:\\Temp\\\\Brackenhue-zzzzz");
