@@ -6,6 +6,7 @@
 //   launcher-java17       the same at 1.7.0_80
 //   launcher-nojava       unpacks nothing
 //   launcher-brokenjavaw  1.8.0_00, but its javaw.exe is no program
+//   launcher-java18-nojar 1.8.0_00, and no installer archive at all
 // and the three-chunk installer archive.
 
 #include <gtest/gtest.h>
@@ -179,6 +180,18 @@ TEST_F(Installing, FailedOrUnstartableInstallerShowsInstallationError) {
     EXPECT_FALSE(run.boxes[0].splashVisible);
     EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
   }
+}
+
+TEST_F(Installing, BuildWithoutAnInstallerArchiveSaysSoAndLaunchesNothing) {
+  const InstallRun run = install(L"launcher-java18-nojar.exe", start.path());
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_TRUE(run.javaw.empty()) << "a jar that was never written must not be launched";
+  ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
+  EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Incomplete installer");
+  EXPECT_EQ(run.boxes[0].text,
+            "This installer is incomplete (it carries no installer archive). Please download it again.");
+  EXPECT_EQ(run.boxes[0].ownerClass, L"splash");
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 const char kJava8Answer[] =
