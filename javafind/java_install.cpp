@@ -88,6 +88,9 @@ void JavaInstall::setHome(std::string folder, JavaProbePlatform& platform) {
 
 void JavaInstall::probeVersion(JavaProbePlatform& platform) {
   std::string output;
-  const int status = platform.runProbe(probeCommand(*this), output);
+  // Named in full: the interpreter may not start in the current folder.
+  JavaInstall named = *this;
+  named.home_ = platform.absolutePath(home_);
+  const int status = platform.runProbe(probeCommand(named), output);
   if (!readProbeAnswer(status, output, version_)) usable_ = false;
 }

@@ -74,8 +74,8 @@ class JavaInstall {
   // probeVersion, then detectCompiler (also for a folder that is not usable).
   void setHome(std::string folder, JavaProbePlatform& platform);
 
-  // Runs the folder's java with "-version" (see probeCommand) and reads its
-  // answer (see readProbeAnswer). On success usable is left as it is and the
+  // Runs the folder's java with "-version" (see probeCommand, with home made
+  // absolute by the platform) and reads its answer (see readProbeAnswer). On success usable is left as it is and the
   // version is set; otherwise usable becomes false and the version keeps the
   // numbers it held.
   void probeVersion(JavaProbePlatform& platform);

@@ -16,6 +16,12 @@ class JavaProbePlatform {
   // call succeeds). Relative paths are taken against the current folder.
   virtual bool pathExists(const std::string& path) = 0;
 
+  // `path` made absolute against the current folder (unchanged when it is
+  // already absolute or cannot be resolved). The command interpreter may not
+  // start in the current folder (it refuses a UNC one), so what it runs is
+  // named in full.
+  virtual std::string absolutePath(const std::string& path) = 0;
+
   // Runs `command` through the command interpreter with " 2>&1" appended and
   // no console window, and appends everything the command wrote on either
   // stream, in the order written and with CR LF delivered as LF, to `output`
@@ -50,14 +56,23 @@ class JavaSearchPlatform : public JavaProbePlatform {
   // 2048 bytes, terminator included (`data` then empty).
   virtual bool registryJavaHome(const std::string& keyPath, std::string& data) = 0;
 
+  // `text` with every %NAME% of a set environment variable replaced by its
+  // value, as the command interpreter would; unknown names stay as written.
+  virtual std::string expandVariables(const std::string& text) = 0;
+
   // Runs `command` exactly as given through the command interpreter, with no
   // console window, and appends what it writes on standard output to `output`
   // (CR LF delivered as LF), decoded from the OEM code page in which a
   // windowless console program writes redirected text; its standard error
-  // stays the caller's. Waits for it as long as for a probe. Returns the
-  // interpreter's exit status, or -1 when it cannot be started or runs out
-  // of time (`output` then unchanged, or what arrived in time).
-  virtual int runLocate(const std::string& command, std::string& output) = 0;
+  // stays the caller's. Waits for it as long as for a probe. The exit status
+  // is not needed. Returns how the run ended: kNotStarted (`output`
+  // unchanged), kTimedOut (`output` holds what arrived in time; the
+  // run was ended), or kEnded.
+  struct LocateRun {
+    enum Outcome { kEnded, kNotStarted, kTimedOut } outcome = kEnded;
+    unsigned long limitSeconds = 0;  // the time it was given
+  };
+  virtual LocateRun runLocate(const std::string& command, std::string& output) = 0;
 
   // The process's standard streams, written as given (no line-end
   // translation) and unbuffered: standard output is out before anything that

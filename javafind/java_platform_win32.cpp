@@ -44,6 +44,29 @@ bool Win32JavaPlatform::pathExists(const std::string& path) {
   return !path.empty() && GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string Win32JavaPlatform::absolutePath(const std::string& path) {
+  const std::wstring wide = widen(path);
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (path.empty() || needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  return narrow(full);
+}
+
+std::string Win32JavaPlatform::expandVariables(const std::string& text) {
+  if (text.find('%') == std::string::npos) return text;
+  const std::wstring wide = widen(text);
+  const DWORD needed = ExpandEnvironmentStringsW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return text;
+  std::wstring expanded(needed, L'\0');
+  const DWORD length = ExpandEnvironmentStringsW(wide.c_str(), expanded.data(), needed);
+  if (length == 0 || length > needed) return text;
+  expanded.resize(length - 1);  // the count includes the terminator
+  return narrow(expanded);
+}
+
 int Win32JavaPlatform::runProbe(const std::string& command, std::string& output) {
   return runCommandCaptured(command, output, probeTimeoutMs_);
 }
@@ -83,15 +106,20 @@ bool Win32JavaPlatform::registryJavaHome(const std::string& keyPath, std::string
   return true;
 }
 
-int Win32JavaPlatform::runLocate(const std::string& command, std::string& output) {
+JavaSearchPlatform::LocateRun Win32JavaPlatform::runLocate(const std::string& command, std::string& output) {
   // Bounded like the probes: a hung "where" or an offline share on PATH must
   // not stall the installation.
   std::string raw;
-  const int status = runInterpreter(command, raw, probeTimeoutMs_);
+  const InterpreterRun run = runInterpreterRun(command, raw, probeTimeoutMs_);
   // A console program without a window of its own writes redirected text in
   // the OEM code page, not in UTF-8.
   output += oemToUtf8(raw);
-  return status;
+  LocateRun result;
+  result.limitSeconds = probeTimeoutMs_ / 1000;
+  result.outcome = run.outcome == InterpreterRun::kEnded      ? LocateRun::kEnded
+                   : run.outcome == InterpreterRun::kTimedOut ? LocateRun::kTimedOut
+                                                              : LocateRun::kNotStarted;
+  return result;
 }
 
 void Win32JavaPlatform::writeOut(std::string_view text) { ::writeOut(text); }

@@ -13,11 +13,13 @@ class Win32JavaPlatform : public JavaSearchPlatform {
   explicit Win32JavaPlatform(unsigned long probeTimeoutMs = kProbeTimeoutMs) : probeTimeoutMs_(probeTimeoutMs) {}
 
   bool pathExists(const std::string& path) override;
+  std::string absolutePath(const std::string& path) override;
   int runProbe(const std::string& command, std::string& output) override;
   bool getEnv(const std::string& name, std::string& value) override;
   bool registrySubkeys(const std::string& keyPath, std::vector<std::string>& names) override;
   bool registryJavaHome(const std::string& keyPath, std::string& data) override;
-  int runLocate(const std::string& command, std::string& output) override;
+  std::string expandVariables(const std::string& text) override;
+  LocateRun runLocate(const std::string& command, std::string& output) override;
   void writeOut(std::string_view text) override;
   void writeErr(std::string_view text) override;
 

@@ -102,13 +102,19 @@ class Search {
   void tryPath() {
     trace(" - Looking on PATH (possibly yielding a pseudo, but passable, JAVA_HOME such as /usr): ");
     std::string output;
-    if (platform_.runLocate(kLocateCommand, output) == -1) {
+    const JavaSearchPlatform::LocateRun run = platform_.runLocate(kLocateCommand, output);
+    std::string folder;
+    if (run.outcome == JavaSearchPlatform::LocateRun::kNotStarted) {
       // Written in either form: the search cannot tell the user otherwise.
       platform_.writeErr("Failed to run the command to locate 'java' on PATH\n");
       platform_.writeErr(std::string("Command run was: ") + kLocateCommand + "\n");
-    } else {
-      std::string folder;
-      if (installFolderFromLocate(output, folder)) tryShown(folder);
+    } else if (run.outcome == JavaSearchPlatform::LocateRun::kTimedOut) {
+      platform_.writeErr("'where java' did not finish within " + std::to_string(run.limitSeconds) + " seconds\n");
+      // The usual hang is an offline share further down PATH: a first line
+      // that arrived whole still counts.
+      if (output.find('\n') != std::string::npos && installFolderFromLocate(output, folder)) tryShown(folder);
+    } else if (installFolderFromLocate(output, folder)) {
+      tryShown(folder);
     }
     stageResult();
   }
@@ -123,8 +129,10 @@ class Search {
     tryCandidate(folder);
   }
 
+  // The folder as read goes to the trace; its %NAME% parts are expanded once
+  // here, so the probe and the installer's launch use the same text.
   void tryCandidate(const std::string& folder) {
-    result_.setHome(folder, platform_);
+    result_.setHome(platform_.expandVariables(folder), platform_);
     if (result_.isUsable()) {
       if (!checkMinimum_ || result_.compareTo(minimum_) >= 0) found_ = true;
     }

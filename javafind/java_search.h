@@ -56,7 +56,9 @@ bool installFolderFromLocate(const std::string& output, std::string& folder);
 //     key; one candidate at most, the other key is never tried instead;
 //  5. `hint`, unless empty;
 //  6. the command search path, through kLocateCommand.
-// Each candidate is examined with result.setHome. It is accepted when it is
+// Each candidate folder has its %NAME% parts expanded (expandVariables; the
+// trace shows it as read) and is examined with result.setHome. It is
+// accepted when it is
 // usable and, with `checkMinimum`, compares at least equal to `minimum`;
 // then `rejectJdk` refuses it when it has a compiler, `requireJdk` when it
 // has none. `minimum` is not read when `checkMinimum` is false.
@@ -66,7 +68,9 @@ bool installFolderFromLocate(const std::string& output, std::string& folder);
 // candidate, and "yes" or "no". The registry's candidate goes instead on
 // standard error as "path: <folder>". Sources after the accepting one write
 // nothing. In either form, a locate command that cannot start writes two
-// lines on standard error; nothing else is written when not `verbose`.
+// lines on standard error, and one that runs out of time writes "'where
+// java' did not finish within N seconds" there (its first line still counts
+// when it arrived whole); nothing else is written when not `verbose`.
 //
 // Returns true when a candidate was accepted; `result` then describes it.
 // On false, `result` holds the last candidate examined (or what it held

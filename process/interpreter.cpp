@@ -76,6 +76,6 @@ Interpreter chooseInterpreter(const std::string* comspec, const std::string& sys
 
 std::string interpreterCommandLine(const Interpreter& interpreter, const std::string& command) {
   const bool quote = interpreter.path.find(' ') != std::string::npos;
-  return (quote ? "\"" + interpreter.path + "\"" : interpreter.path) + (interpreter.isCmd ? " /d" : "") +
+  return (quote ? "\"" + interpreter.path + "\"" : interpreter.path) + (interpreter.isCmd ? " /d /v:off" : "") +
          " /s /c \"" + command + "\"";
 }

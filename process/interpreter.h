@@ -28,9 +28,11 @@ Interpreter chooseInterpreter(const std::string* comspec, const std::string& sys
 std::vector<std::string> splitSearchPath(const std::string& path);
 
 // The interpreter's command line for `command`:
-//   <interpreter> [/d] /s /c "<command>"
+//   <interpreter> [/d /v:off] /s /c "<command>"
 // the path quoted when it holds a blank. "/d" (cmd only) keeps the user's
 // AutoRun commands out: they would print into the captured text or change
-// the folder before a relative path is used. "/s /c" with the extra quotes
-// makes cmd drop exactly that pair and run the command as written.
+// the folder before a relative path is used. "/v:off" (cmd only) keeps a
+// DelayedExpansion setting of the registry from eating "!" in a path.
+// "/s /c" with the extra quotes makes cmd drop exactly that pair and run the
+// command as written.
 std::string interpreterCommandLine(const Interpreter& interpreter, const std::string& command);

@@ -27,9 +27,9 @@ int runProgram(const std::string& program, const std::string& command, bool show
 
 // Hands `command` to the command interpreter (chooseInterpreter: COMSPEC,
 // quotes removed, a bare name from the system folder or PATH; else cmd.exe
-// from the system folder) as <interpreter> [/d] /s /c "<command>"
+// from the system folder) as <interpreter> [/d /v:off] /s /c "<command>"
 // (interpreterCommandLine), so the command runs exactly as written, quotes
-// included, and cmd runs no AutoRun commands first. Started without any
+// included, cmd runs no AutoRun commands first and leaves "!" alone. Started without any
 // window, and appends everything it writes on standard output to `output`
 // (which is not cleared), with CR LF delivered as LF. The interpreter's
 // standard error is this process's own; its standard input is empty. The
@@ -39,6 +39,17 @@ int runProgram(const std::string& program, const std::string& command, bool show
 // start: it is then ended together with every process it started, and
 // `output` keeps what arrived until then.
 int runInterpreter(const std::string& command, std::string& output, unsigned long timeoutMs = kWaitForever);
+
+// How an interpreter run ended, its three outcomes kept apart.
+struct InterpreterRun {
+  enum Outcome { kEnded, kNotStarted, kTimedOut } outcome = kNotStarted;
+  unsigned long exitCode = 0;  // the whole 32 bits; kEnded only
+};
+
+// runInterpreter, telling a program that cannot start, one that ran out of
+// time and an exit code of 0xFFFFFFFF apart.
+InterpreterRun runInterpreterRun(const std::string& command, std::string& output,
+                                 unsigned long timeoutMs = kWaitForever);
 
 // runInterpreter with " 2>&1" appended, so the command's standard error
 // arrives in `output` too, mixed with its standard output in the order

@@ -132,9 +132,15 @@ int runProgram(const std::string& program, const std::string& command, bool show
 }
 
 int runInterpreter(const std::string& command, std::string& output, unsigned long timeoutMs) {
+  const InterpreterRun run = runInterpreterRun(command, output, timeoutMs);
+  return run.outcome == InterpreterRun::kEnded ? static_cast<int>(run.exitCode) : -1;
+}
+
+InterpreterRun runInterpreterRun(const std::string& command, std::string& output, unsigned long timeoutMs) {
+  InterpreterRun run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
   UniqueHandle pipeRead(readEnd), pipeWrite(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   // Standard input is NUL rather than ours: a probed program must never sit
@@ -160,7 +166,7 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   // Started suspended and put into a job first, so that ending it on time-out
   // also ends the programs it started (the java being probed).
   if (!createProcess(interpreter.c_str(), line, CREATE_NO_WINDOW | CREATE_SUSPENDED, startup, info)) {
-    return -1;
+    return run;
   }
   UniqueHandle thread(info.hThread), process(info.hProcess);
   UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
@@ -188,11 +194,14 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
     ULONGLONG spent = GetTickCount64() - started;
     return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
   };
-  int result = -1;
   const bool ended = WaitForSingleObject(process.get(), remaining()) == WAIT_OBJECT_0;
+  run.outcome = InterpreterRun::kTimedOut;
   if (ended) {
     DWORD status = 0;
-    if (GetExitCodeProcess(process.get(), &status)) result = static_cast<int>(status);
+    if (GetExitCodeProcess(process.get(), &status)) {
+      run.outcome = InterpreterRun::kEnded;
+      run.exitCode = status;
+    }
   }
   // The output is complete once every writer has closed the pipe; something
   // the command left running may hold it open. At the deadline the whole job
@@ -209,7 +218,7 @@ int runInterpreter(const std::string& command, std::string& output, unsigned lon
   }
   if (reader) WaitForSingleObject(reader.get(), INFINITE);
   appendTextMode(output, pipeReader.text);
-  return result;
+  return run;
 }
 int runCommandCaptured(const std::string& command, std::string& output, unsigned long timeoutMs) {
   return runInterpreter(command + " 2>&1", output, timeoutMs);

@@ -210,15 +210,33 @@ TEST_F(JavaSearch, ProbeReadsRealWorldAnswers) {
   }
 }
 
-TEST_F(JavaSearch, HungWhereIsEndedLikeAProbe) {
+TEST_F(JavaSearch, WhereEndingsAreToldApart) {
+  using Run = JavaSearchPlatform::LocateRun;
+  const struct {
+    const char* tag;
+    const char* script;
+    Run::Outcome outcome;
+    const char* output;
+  } cases[] = {
+      {"hung before its answer: ended like a probe", "sleep 8000\nout C:\\late\\bin\\java.exe\n", Run::kTimedOut, ""},
+      {"hung after its first line: the line is kept", "out C:\\jdk\\bin\\java.exe\nsleep 8000\n", Run::kTimedOut,
+       "C:\\jdk\\bin\\java.exe\n"},
+      {"exit code 0xFFFFFFFF is an ordinary end", "out C:\\jdk\\bin\\java.exe\nexit 4294967295\n", Run::kEnded,
+       "C:\\jdk\\bin\\java.exe\n"},
+  };
   provideWhere("");
-  ASSERT_TRUE(writeFile(dir.file(L"where-fixture\\where.answer"), "sleep 8000\nout C:\\late\\bin\\java.exe\n"));
-  RecordingPlatform quick(500);
-  std::string output;
-  ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(quick.runLocate(kLocateCommand, output), -1);
-  EXPECT_LT(GetTickCount64() - start, 4000u);
-  EXPECT_EQ(output, "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    ASSERT_TRUE(writeFile(dir.file(L"where-fixture\\where.answer"), c.script));
+    RecordingPlatform quick(1000);
+    std::string output;
+    const ULONGLONG start = GetTickCount64();
+    const Run run = quick.runLocate(kLocateCommand, output);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_EQ(run.outcome, c.outcome);
+    EXPECT_EQ(run.limitSeconds, 1u);
+    EXPECT_EQ(output, c.output);
+  }
 }
 
 TEST_F(JavaSearch, HungJavaIsEndedAndUnusable) {

@@ -405,6 +405,50 @@ TEST_F(Installing, HostileEnvironmentValues) {
   EXPECT_EQ(parents, narrow(interpreterFolder) + "\\bhcmd.exe\n");
 }
 
+// %NAME% in a Java folder is expanded before the probe, so the installer's
+// javaw is the one probed; the trace shows the folder as it was read.
+TEST_F(Installing, VariablesInJavaFoldersNameTheJavaThatRuns) {
+  TempDir javas(L"javas");
+  const std::wstring good = javas.file(L"good");
+  makeJava(good, kJava8Answer);
+  const std::wstring key = L"SOFTWARE\\JavaSoft\\Java Runtime Environment";
+  struct RemoveKey {
+    ~RemoveKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\JavaSoft"); }
+  } removeKey;
+  const struct {
+    const char* tag;
+    EnvironmentChanges environment;
+    const wchar_t* registryValue;  // JavaHome of type REG_EXPAND_SZ, when given
+    std::vector<std::string> stages;
+  } cases[] = {
+      {"JAVA_HOME=%BARS%\\good", {{L"JAVA_HOME", L"%BARS%\\good"}, {L"BARS", javas.path()}}, nullptr,
+       {"(jre) no", "(%BARS%\\good) yes"}},
+      {"a REG_EXPAND_SZ JavaHome", {{L"BARS", javas.path()}}, L"%BARS%\\good", {"(jre) no", "no", "no", "yes"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    if (c.registryValue) {
+      HKEY subkey = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\1.8").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &subkey, nullptr),
+                ERROR_SUCCESS);
+      const std::wstring value = c.registryValue;
+      RegSetValueExW(subkey, L"JavaHome", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+      RegCloseKey(subkey);
+    }
+    const InstallRun run = install(L"launcher-nojava.exe", start.path(), c.environment);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\JavaSoft");
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_EQ(run.result.out, searchTrace(c.stages));
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    ASSERT_EQ(run.javaw.size(), 1u);
+    EXPECT_EQ(run.javaw[0].at("command"),
+              "\"" + narrow(good) + "\\bin\\javaw.exe\" \"-Dorig.dir=" + narrow(start.path()) + "\" -jar brackenhue.jar");
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+  }
+}
+
 // Costs the probe's full minute: its own ctest entry.
 TEST_F(Installing, HungProbeIsEndedAfterAMinute) {
   TempDir javas(L"javas");

@@ -66,10 +66,40 @@ class FakeJavaPlatform : public JavaSearchPlatform {
     return true;
   }
 
-  int runLocate(const std::string& command, std::string& output) override {
+  LocateRun runLocate(const std::string& command, std::string& output) override {
     calls.push_back("locate " + command);
-    if (locate.status != -1) output += locate.output;
-    return locate.status;
+    if (locateOutcome != LocateRun::kNotStarted) output += locate.output;
+    LocateRun run;
+    run.outcome = locateOutcome;
+    run.limitSeconds = 60;
+    return run;
+  }
+
+  // Relative paths are taken against `currentFolder` when it is set.
+  std::string absolutePath(const std::string& path) override {
+    const bool absolute = (path.size() >= 2 && path[1] == ':') || path.rfind("\\", 0) == 0;
+    if (currentFolder.empty() || absolute) return path;
+    return currentFolder + "\\" + path;
+  }
+
+  // %NAME% of a variable in `env` is replaced; anything else stays.
+  std::string expandVariables(const std::string& text) override {
+    std::string expanded;
+    size_t at = 0;
+    while (at < text.size()) {
+      const size_t open = text.find('%', at);
+      const size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+      if (close == std::string::npos) break;
+      auto it = env.find(text.substr(open + 1, close - open - 1));
+      if (it == env.end()) {
+        expanded += text.substr(at, close - at);
+        at = close;
+        continue;
+      }
+      expanded += text.substr(at, open - at) + it->second;
+      at = close + 1;
+    }
+    return expanded + text.substr(at);
   }
 
   void writeOut(std::string_view text) override {
@@ -96,6 +126,8 @@ class FakeJavaPlatform : public JavaSearchPlatform {
   std::map<std::string, std::vector<std::string>> registryKeys;  // key path -> subkeys in enumeration order
   std::map<std::string, std::string> javaHomeValues;           // subkey path -> raw "JavaHome" data
   FakeCommandAnswer locate{1, ""};                              // "where" finding nothing
+  LocateRun::Outcome locateOutcome = LocateRun::kEnded;
+  std::string currentFolder;  // empty: paths stay as given
 
   std::vector<std::string> calls;
   std::string out;

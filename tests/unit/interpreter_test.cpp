@@ -64,11 +64,14 @@ TEST(Interpreter, CommandLines) {
     const char* command;
     const char* line;
   } cases[] = {
-      {"cmd takes /d", {"C:\\Windows\\system32\\cmd.exe", true}, "where java 2>nul",
-       "C:\\Windows\\system32\\cmd.exe /d /s /c \"where java 2>nul\""},
+      {"cmd takes /d and /v:off", {"C:\\Windows\\system32\\cmd.exe", true}, "where java 2>nul",
+       "C:\\Windows\\system32\\cmd.exe /d /v:off /s /c \"where java 2>nul\""},
       {"quoted probe kept whole", {"C:\\Windows\\system32\\cmd.exe", true},
        "\"C:\\Program Files (x86)\\Java\\bin\\java.exe\" -version 2>&1",
-       "C:\\Windows\\system32\\cmd.exe /d /s /c \"\"C:\\Program Files (x86)\\Java\\bin\\java.exe\" -version 2>&1\""},
+       "C:\\Windows\\system32\\cmd.exe /d /v:off /s /c \"\"C:\\Program Files (x86)\\Java\\bin\\java.exe\" -version 2>&1\""},
+      {"a path with ! and & as written", {"C:\\Windows\\system32\\cmd.exe", true},
+       "\"C:\\Temp\\Hi!there & (you)\\bin\\java.exe\" -version 2>&1",
+       "C:\\Windows\\system32\\cmd.exe /d /v:off /s /c \"\"C:\\Temp\\Hi!there & (you)\\bin\\java.exe\" -version 2>&1\""},
       {"other interpreter: no /d, path with blanks quoted", {"C:\\Program Files\\tcc\\tcc.exe", false}, "ver",
        "\"C:\\Program Files\\tcc\\tcc.exe\" /s /c \"ver\""},
   };

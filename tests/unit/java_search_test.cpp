@@ -400,7 +400,8 @@ TEST_F(JavaSearchTest, LocateCommandThatCannotStartIsReportedInEitherForm) {
       "Command run was: where java 2>nul\n";
   for (bool verbose : {true, false}) {
     FakeJavaPlatform p;
-    p.locate = {-1, ""};
+    p.locateOutcome = JavaSearchPlatform::LocateRun::kNotStarted;
+    p.locate = {0, "C:\\jdk\\bin\\java.exe\n"};
     JavaInstall found;
     EXPECT_FALSE(findJava(found, true, minimum, false, false, "", "", verbose, p));
     EXPECT_EQ(p.err, kFailure) << "verbose " << verbose;
@@ -420,6 +421,92 @@ TEST_F(JavaSearchTest, LocateStatusIsNotLookedAt) {
   platform.addJava("C:\\jdk", kJava8);
   EXPECT_TRUE(findQuiet());
   EXPECT_EQ(result.getHome(), "C:\\jdk");
+}
+
+TEST_F(JavaSearchTest, LocateOutcomesAreToldApart) {
+  using Run = JavaSearchPlatform::LocateRun;
+  const char kLate[] = "'where java' did not finish within 60 seconds\n";
+  const struct {
+    const char* tag;
+    Run::Outcome outcome;
+    const char* output;
+    const char* err;
+    const char* candidate;  // none: nothing probed
+  } cases[] = {
+      {"hung after a whole first line: the line counts", Run::kTimedOut,
+       "C:\\jdk\\bin\\java.exe\nC:\\offl", kLate, "C:\\jdk"},
+      {"hung within the first line: nothing counts", Run::kTimedOut, "C:\\jdk\\bin\\ja", kLate, nullptr},
+      {"hung before any output", Run::kTimedOut, "", kLate, nullptr},
+      // An exit status of 0xFFFFFFFF is an ordinary end: the status is not read.
+      {"ended, whatever its status", Run::kEnded, "C:\\jdk\\bin\\java.exe\n", "", "C:\\jdk"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    FakeJavaPlatform p;
+    p.locateOutcome = c.outcome;
+    p.locate = {-1, c.output};
+    p.addJava("C:\\jdk", kJava8);
+    JavaInstall found;
+    EXPECT_EQ(findJava(found, true, minimum, false, false, "", "", true, p), c.candidate != nullptr);
+    EXPECT_EQ(p.err, c.err);
+    EXPECT_EQ(p.callsOf("probe"), c.candidate ? Strings{probeOf(c.candidate)} : Strings{});
+    const std::string line = c.candidate ? "(" + std::string(c.candidate) + ") yes\n" : "no\n";
+    EXPECT_EQ(p.out.substr(p.out.rfind(kPath)), kPath + line);
+  }
+}
+
+// Folders holding %NAME% are expanded once, before the probe: the probe and
+// the installer's javaw then name the same folder. The trace keeps the text
+// as it was read.
+TEST_F(JavaSearchTest, VariablesInCandidateFoldersAreExpandedOnce) {
+  const struct {
+    const char* tag;
+    const char* variable;  // JAVA_HOME or a registry JavaHome
+    const char* value;
+    const char* home;  // as probed and launched
+  } cases[] = {
+      {"JAVA_HOME naming another variable", "JAVA_HOME", "%BARS%\\jdk", "C:\\bars\\jdk"},
+      {"JRE_HOME naming two", "JRE_HOME", "%SystemDrive%\\%BARS%", "C:\\C:\\bars"},
+      {"an unknown name stays as written", "JAVA_HOME", "%NO_SUCH%\\jdk", "%NO_SUCH%\\jdk"},
+      {"a lone percent sign stays", "JAVA_HOME", "C:\\100%\\jdk", "C:\\100%\\jdk"},
+      {"expanded only once", "JAVA_HOME", "%NESTED%", "%BARS%"},
+      {"a registry value of type REG_EXPAND_SZ", "registry", "%SystemDrive%\\jdk8", "C:\\jdk8"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    FakeJavaPlatform p;
+    p.env = {{"BARS", "C:\\bars"}, {"SystemDrive", "C:"}, {"NESTED", "%BARS%"}};
+    if (std::string(c.variable) == "registry") {
+      p.registryKeys[kRuntimeKey] = {"1.8"};
+      p.javaHomeValues[runtimeSubkey("1.8")] = c.value;
+    } else {
+      p.env[c.variable] = c.value;
+    }
+    p.addJava(c.home, kJava8);
+    JavaInstall found;
+    EXPECT_TRUE(findJava(found, true, minimum, false, false, "", "", true, p));
+    EXPECT_EQ(found.getHome(), c.home);
+    EXPECT_EQ(found.javawPath(), std::string(c.home) + "\\bin\\javaw.exe");
+    EXPECT_EQ(p.callsOf("probe"), Strings{probeOf(c.home)});
+    if (std::string(c.variable) == "registry") {
+      EXPECT_EQ(p.err, "path: " + std::string(c.value) + "\n");
+    } else {
+      EXPECT_NE(p.out.find("(" + std::string(c.value) + ") yes\n"), std::string::npos) << p.out;
+    }
+  }
+}
+
+// The interpreter refuses a UNC current folder and starts elsewhere: the
+// probe of the relative "jre" names it in full, while the found home, and so
+// the installer's command, stays relative.
+TEST_F(JavaSearchTest, RelativeCandidateIsProbedByItsFullPath) {
+  platform.currentFolder = "\\\\server\\share\\temp\\Brackenhue-abcde";
+  platform.addJava(platform.currentFolder + "\\jre", kJava8);
+  EXPECT_TRUE(findVerbose());
+  EXPECT_EQ(platform.callsOf("probe"), Strings{probeOf(platform.currentFolder + "\\jre")});
+  EXPECT_EQ(platform.out, "Searching for a JVM\n - trying priority hint: (jre) yes\n");
+  EXPECT_EQ(result.getHome(), "jre");
+  EXPECT_EQ(result.javawPath(), "jre\\bin\\javaw.exe");
 }
 
 TEST(PathHelpers, CutAtLastBackslash) {
