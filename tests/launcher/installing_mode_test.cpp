@@ -883,6 +883,12 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
       {"look-alike: capitals", L"Brackenhue-ABCDE", 30, false, false},
       {"look-alike: six letters", L"Brackenhue-abcdef", 30, false, false},
   };
+  // A read-only file outside TMP, hard-linked into every folder: its
+  // attributes belong to the file, whichever name they are changed through.
+  TempDir outside(L"outside");
+  const std::wstring linkedFile = outside.file(L"shared.dll");
+  ASSERT_TRUE(writeFile(linkedFile, "shared"));
+  ASSERT_TRUE(SetFileAttributesW(linkedFile.c_str(), FILE_ATTRIBUTE_READONLY));
   std::vector<UniqueFileHandle> holders;
   for (const auto& f : folders) {
     const std::wstring folder = tmp.file(f.name);
@@ -890,6 +896,7 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\jre").c_str(), nullptr));
     ASSERT_TRUE(writeFile(folder + L"\\jre\\release", "JAVA_VERSION=\"1.8.0_281\"\n"));
     ASSERT_TRUE(writeFile(folder + L"\\jre_x64.exe", "MZ"));
+    ASSERT_TRUE(CreateHardLinkW((folder + L"\\jre\\linked.dll").c_str(), linkedFile.c_str(), nullptr));
     age(folder + L"\\jre", f.ageHours);
     age(folder, f.ageHours);
     if (f.held) {
@@ -913,6 +920,12 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
   }
   // And the run's own workspace is gone as always.
   EXPECT_EQ(folderEntries(tmp.path()).size(), 5u) << listing(tmp.path());
+  // The removed link took nothing from the file outside.
+  EXPECT_EQ(GetFileAttributesW(linkedFile.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+  std::string shared;
+  EXPECT_TRUE(readFile(linkedFile, &shared));
+  EXPECT_EQ(shared, "shared");
+  SetFileAttributesW(linkedFile.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(Installing, TwoLaunchersStartedTogetherGetTwoWorkspaces) {
