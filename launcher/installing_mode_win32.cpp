@@ -18,11 +18,12 @@
 
 namespace {
 
-// The splash window as the owner of a box: none when there never was one or
-// the user has closed it, so the box still appears.
+// The splash window as the owner of a box: none when there never was one,
+// the user has closed it, or it is hidden or minimized, so the box still
+// appears where the user can see it.
 HWND boxOwner(const StatusModel& status) {
   HWND window = static_cast<HWND>(status.splashWindow());
-  return window && IsWindow(window) ? window : nullptr;
+  return window && IsWindow(window) && IsWindowVisible(window) && !IsIconic(window) ? window : nullptr;
 }
 
 void showBox(HWND owner, const std::string& text, const char* caption) {
@@ -60,7 +61,8 @@ void showNotWritten(const ExtractionFailure& failure, const StatusModel& status)
   }
 }
 
-void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status) {
+void launchInstaller(const JavaInstall& java, const std::string& startFolder, StatusModel& status,
+                     ProcessTree& installer) {
   status.setStep("XJAR");
   ExtractionFailure failure;
   if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0) {
@@ -72,10 +74,11 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
   status.setStep("LAUNCHING");
   status.animateProgress(1000);
   const std::string command = installerCommand(java.javawPath(), startFolderForJava(startFolder));
-  if (HWND window = boxOwner(status)) ShowWindow(window, SW_HIDE);
+  HWND splash = static_cast<HWND>(status.splashWindow());
+  if (splash && IsWindow(splash)) ShowWindow(splash, SW_HIDE);
   // By full path: a relative "jre\bin\javaw.exe" names the workspace's and
   // must never be looked for beside the launcher.
-  if (runProgram(fullPath(java.javawPath()), command, true) != 0) {
+  if (runProgram(fullPath(java.javawPath()), command, true, &installer) != 0) {
     showBox(nullptr, kInstallationErrorText, kInstallationErrorCaption);
   }
 }
@@ -121,14 +124,17 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   minimum.setVersion("1.8.0_00");
   JavaInstall result;
   Win32JavaPlatform platform;
+  ProcessTree installer;
   if (findJava(result, true, minimum, false, false, "jre", "", true, platform)) {
-    launchInstaller(result, startFolder, status);
+    launchInstaller(result, startFolder, status, installer);
   } else if (runtimeFailure.error != ExtractionError::kNone && runtimeFailure.error != ExtractionError::kNoPayload) {
     showNotWritten(runtimeFailure, status);
   } else {
     reportNoJava(result, minimum, platform, status);
   }
 
-  cleanUpWorkspace(absoluteWorkspace);
+  // An installer that relaunched itself (elevated) may still run from the
+  // workspace: nothing is deleted under it.
+  if (waitUntilWorkspaceIsFree(absoluteWorkspace, installer)) cleanUpWorkspace(absoluteWorkspace);
   return kExitSuccess;
 }

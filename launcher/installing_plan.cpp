@@ -53,7 +53,16 @@ std::string installerCommand(const std::string& javawPath, const std::string& st
   return "\"" + javawPath + "\" \"-Dorig.dir=" + startFolder + "\" -jar brackenhue.jar";
 }
 
-const char kRemoveRuntimeCommand[] = "cmd.exe /d /c rd /s /q jre";
+std::string removeRuntimeCommand(const std::string& absoluteWorkspace) {
+  const bool slash = !absoluteWorkspace.empty() && absoluteWorkspace.back() == '\\';
+  return "cmd.exe /d /v:off /c rd /s /q \"" + absoluteWorkspace + (slash ? "" : "\\") + "jre\"";
+}
+
+bool isInsideFolder(const std::string& path, const std::string& folder) {
+  if (folder.empty()) return false;
+  const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
+  return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
 
 const char* const kCleanedFiles[3] = {"ant.install.log", "brackenhue.jar", "jre_x64.exe"};
 

@@ -50,10 +50,25 @@ bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
 //   "<javaw>" "-Dorig.dir=<start folder>" -jar brackenhue.jar
 std::string installerCommand(const std::string& javawPath, const std::string& startFolder);
 
-// The clean-up's removal of the unpacked runtime. "/d" keeps the user's
-// AutoRun commands away: one that changes folder would make "rd" remove a
-// "jre" somewhere else.
-extern const char kRemoveRuntimeCommand[];  // "cmd.exe /d /c rd /s /q jre"
+// The clean-up's removal of the unpacked runtime of the workspace
+// `absoluteWorkspace`:  cmd.exe /d /v:off /c rd /s /q "<workspace>\jre"
+// The folder is named in full and quoted: cmd refuses a UNC current folder
+// and starts in the Windows folder instead, where a relative "jre" would be
+// someone else's. "/d" keeps the user's AutoRun commands away (one that
+// changes folder), "/v:off" a DelayedExpansion setting that would eat "!".
+std::string removeRuntimeCommand(const std::string& absoluteWorkspace);
+
+// Whether `path` lies inside `folder` (both full paths, normalised and in
+// one letter case by the caller): `folder` with one trailing backslash is a
+// prefix of `path`. A folder does not lie inside itself, and
+// "...\Brackenhue-abcdef" is not inside "...\Brackenhue-abcde".
+bool isInsideFolder(const std::string& path, const std::string& folder);
+
+// How long the clean-up waits for an installer that has started a copy of
+// itself: after everything looks free, it looks once more this much later;
+// past the limit, the workspace is left in place.
+constexpr unsigned long kReleaseRecheckMs = 2000;
+constexpr unsigned long long kReleaseWaitLimitMs = 24ull * 60 * 60 * 1000;
 
 // The entries of the workspace that the clean-up deletes as files, in order.
 extern const char* const kCleanedFiles[3];  // ant.install.log, brackenhue.jar, jre_x64.exe

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+class ProcessTree;
+
 // The current folder as the installer is told it (startFolderText), UTF-8.
 // Empty when the current folder cannot be read.
 std::string recordStartFolder();
@@ -12,30 +14,55 @@ std::string recordStartFolder();
 enum class WorkspaceResult {
   kEntered,     // created and made the current folder
   kNoTmp,       // TMP is not set: nothing was created
-  kNotCreated,  // no free name could be created under TMP
+  kNotCreated,  // no free name could be created, or none could be held
   kNotEntered,  // created, but it could not be made the current folder; it
                 // has been removed again
 };
 
 // Removes from TMP the workspaces that earlier runs left (killed, or cut off
 // by signing out): folders whose names have exactly the workspace shape,
-// unchanged for more than a day, and held by no running launcher (each holds
-// its own workspace open without sharing deletion). Anything else in TMP is
-// left alone; a folder that cannot be removed whole keeps what is left.
+// unchanged for more than a day, held by no running launcher (each holds its
+// own workspace open without sharing deletion) and in use by no program (see
+// workspaceInUse). Anything else in TMP is left alone; a folder that cannot
+// be removed whole keeps what is left.
 void removeStaleWorkspaces();
 
-// Creates a workspace under TMP (createWorkspace, with the C runtime's rand)
-// and makes it the current folder. While the run lasts the workspace is held
-// open, so that no other launcher takes it for a stale one. `workspace` receives its path as built
-// from TMP, unchanged; `absolute` the same folder as a full path, for
-// removing it after leaving it. `enter` makes a folder the current one
-// (SetCurrentDirectoryW unless given).
-WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
-                                 const std::function<bool(const std::wstring&)>& enter = nullptr);
+// Whether a running program has its program file inside `absolute`, or
+// something holds its brackenhue.jar open so that an exclusive open fails.
+// Paths are compared in their long forms and without letter case, so an 8.3
+// TMP names the same folder.
+bool workspaceInUse(const std::string& absolute);
+
+// Test hooks of prepareWorkspace: `enter` makes a folder the current one
+// (SetCurrentDirectoryW unless given); `created` is told each new folder
+// before it is held.
+struct WorkspaceHooks {
+  std::function<bool(const std::wstring&)> enter;
+  std::function<void(const std::wstring&)> created;
+};
+
+// Creates a workspace under TMP (createWorkspace, with the C runtime's rand),
+// holds it open, so that no other launcher takes it for a stale one, and
+// makes it the current folder. A folder that cannot be held (a program has
+// it open for deletion) is tried again for about two seconds, then removed,
+// and a new name is drawn, up to kWorkspaceHoldAttempts folders.
+// `workspace` receives its path as built from TMP, unchanged; `absolute` the
+// same folder as a full path, for removing it after leaving it.
+constexpr int kWorkspaceHoldAttempts = 3;
+WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks = {});
+
+// Waits, before the clean-up, until the installer is done with the
+// workspace `absolute`: no process of `installer` runs and the workspace is
+// not in use (workspaceInUse); once that holds, it is checked again
+// kReleaseRecheckMs later (only when an installer was started), since a copy
+// the installer started may take a moment to appear. Returns false when that
+// has not come about within kReleaseWaitLimitMs: the workspace must then stay.
+// The workspace stays held throughout.
+bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer);
 
 // Lets go of the workspace, deletes ant.install.log, brackenhue.jar and
 // jre_x64.exe, has the system's command interpreter remove the folder "jre"
-// (started by full path, without AutoRun), goes to the parent folder and
+// (removeRuntimeCommand, started by full path), goes to the parent folder and
 // removes the workspace. While one of those entries, or the workspace
 // itself, is held open by another program, it tries again for about two
 // seconds each; a folder that still holds other files stays at once.

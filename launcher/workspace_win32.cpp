@@ -1,6 +1,7 @@
 #include "launcher/workspace.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -32,6 +33,53 @@ std::string tmpFolder() {
   std::string tmp;
   environmentVariable("TMP", tmp);
   return tmp;
+}
+
+// A full path in its long form and upper case, for comparing: TMP often
+// holds 8.3 forms, and the file system ignores letter case.
+std::string comparable(const std::wstring& path) {
+  std::wstring full = widen(fullPath(narrow(path)));
+  const DWORD needed = GetLongPathNameW(full.c_str(), nullptr, 0);
+  if (needed > 0) {
+    std::wstring longForm(needed, L'\0');
+    const DWORD length = GetLongPathNameW(full.c_str(), longForm.data(), needed);
+    if (length > 0 && length < needed) full.assign(longForm.data(), length);
+  }
+  if (!full.empty()) CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  return narrow(full);
+}
+
+bool programRunsInside(const std::string& comparableFolder) {
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId() || entry.th32ProcessID == 0) continue;
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    wchar_t image[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process.get(), 0, image, &size)) continue;
+    if (isInsideFolder(comparable(std::wstring(image, size)), comparableFolder)) return true;
+  }
+  return false;
+}
+
+bool jarHeld(const std::wstring& folder) {
+  const std::wstring jar = folder + L"\\brackenhue.jar";
+  UniqueFileHandle exclusive(CreateFileW(jar.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return !exclusive && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The hold on a new workspace: listing rights without sharing deletion.
+// Tried for about two seconds while something else has it open.
+UniqueFileHandle holdWorkspace(const std::wstring& folder) {
+  for (int attempt = 0;; ++attempt) {
+    UniqueFileHandle hold = openFolder(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (hold || attempt + 1 >= kRemovalAttempts) return hold;
+    Sleep(kRemovalPauseMs);
+  }
 }
 
 uint64_t secondsSince1970(const FILETIME& time) {
@@ -82,35 +130,65 @@ void removeStaleWorkspaces() {
     const std::wstring folder = base + entry.cFileName;
     // Opening it for deletion fails while a running launcher holds it.
     if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;
+    // An installer relaunched from it may outlive its launcher.
+    if (workspaceInUse(narrow(folder))) continue;
     removeTree(folder);
   } while (FindNextFileW(search, &entry));
   FindClose(search);
 }
 
-WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute,
-                                 const std::function<bool(const std::wstring&)>& enter) {
+bool workspaceInUse(const std::string& absolute) {
+  return programRunsInside(comparable(widen(absolute))) || jarHeld(widen(absolute));
+}
+
+WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks) {
   const std::string tmp = tmpFolder();
   if (tmp.empty()) return WorkspaceResult::kNoTmp;
 
-  const bool created = createWorkspace(
-      tmp, [] { return std::rand(); },
-      [](const std::string& path) {
-        if (CreateDirectoryW(widen(path).c_str(), nullptr)) return FolderCreation::kCreated;
-        return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
-      },
-      workspace);
-  if (!created) return WorkspaceResult::kNotCreated;
+  for (int attempt = 0; attempt < kWorkspaceHoldAttempts; ++attempt) {
+    const bool created = createWorkspace(
+        tmp, [] { return std::rand(); },
+        [](const std::string& path) {
+          if (CreateDirectoryW(widen(path).c_str(), nullptr)) return FolderCreation::kCreated;
+          return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
+        },
+        workspace);
+    if (!created) return WorkspaceResult::kNotCreated;
 
-  // Taken while the start folder is still current, so a relative TMP names
-  // the same folder when the clean-up removes it from elsewhere.
-  const std::wstring wide = widen(workspace);
-  absolute = fullPath(workspace);
-  if (!(enter ? enter(wide) : SetCurrentDirectoryW(wide.c_str()) != FALSE)) {
-    RemoveDirectoryW(widen(absolute).c_str());
-    return WorkspaceResult::kNotEntered;
+    // Taken while the start folder is still current, so a relative TMP names
+    // the same folder when the clean-up removes it from elsewhere.
+    const std::wstring wide = widen(workspace);
+    absolute = fullPath(workspace);
+    if (hooks.created) hooks.created(wide);
+    UniqueFileHandle hold = holdWorkspace(widen(absolute));
+    if (!hold) {
+      // Unheld, another launcher could take it for stale: use another.
+      RemoveDirectoryW(widen(absolute).c_str());
+      continue;
+    }
+    if (!(hooks.enter ? hooks.enter(wide) : SetCurrentDirectoryW(wide.c_str()) != FALSE)) {
+      hold.reset();
+      RemoveDirectoryW(widen(absolute).c_str());
+      return WorkspaceResult::kNotEntered;
+    }
+    heldWorkspace = std::move(hold);
+    return WorkspaceResult::kEntered;
   }
-  heldWorkspace = openFolder(widen(absolute), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  return WorkspaceResult::kEntered;
+  return WorkspaceResult::kNotCreated;
+}
+
+bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer) {
+  const ULONGLONG deadline = GetTickCount64() + kReleaseWaitLimitMs;
+  auto free = [&] { return !installer.running() && !workspaceInUse(absolute); };
+  for (;;) {
+    if (free()) {
+      if (!installer.started()) return true;
+      Sleep(kReleaseRecheckMs);
+      if (free()) return true;
+    }
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(250);
+  }
 }
 
 std::string systemInterpreter() { return systemFolder() + "\\cmd.exe"; }
@@ -131,7 +209,7 @@ void cleanUpWorkspace(const std::string& absolute) {
     }
     if (GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES) {
       // By full path: a cmd.exe beside the launcher must never be the one run.
-      runProgram(systemInterpreter(), kRemoveRuntimeCommand, false);
+      runProgram(systemInterpreter(), removeRuntimeCommand(absolute), false);
       held = held || GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES;
     }
     if (!held || GetTickCount64() >= deadline) break;

@@ -19,11 +19,38 @@ constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 // started; nothing is waited for then.
 int runCommand(const std::string& command, bool showWindow);
 
+// A started program together with every process it starts, and they in
+// turn: a job object. A program that asks to break away (as an elevated copy,
+// which the system starts outside any job anyway) may leave it.
+class ProcessTree {
+ public:
+  ProcessTree() = default;
+  ~ProcessTree();
+  ProcessTree(const ProcessTree&) = delete;
+  ProcessTree& operator=(const ProcessTree&) = delete;
+
+  // Whether a process of the tree still runs. False for a tree that never
+  // got a job or a program.
+  bool running() const;
+
+  // Whether its program was started at all (with or without a job).
+  bool started() const { return started_; }
+
+ private:
+  friend int runProgram(const std::string&, const std::string&, bool, ProcessTree*);
+  void* job_ = nullptr;
+  bool started_ = false;
+};
+
 // runCommand with the program named apart from the command line: `program`
 // (UTF-8, a full path) is what starts, never looked up in the launcher's own
 // folder or the current one, while `command` is the command line the program
-// receives, its first word included.
-int runProgram(const std::string& program, const std::string& command, bool showWindow);
+// receives, its first word included. With `tree`, the program is started in
+// a new job that `tree` keeps, so the caller can wait for what it started
+// after it has ended itself; without a job (the system refuses one) it runs
+// all the same.
+int runProgram(const std::string& program, const std::string& command, bool showWindow,
+               ProcessTree* tree = nullptr);
 
 // Hands `command` to the command interpreter (chooseInterpreter: COMSPEC,
 // quotes removed, a bare name from the system folder or PATH; else cmd.exe

@@ -102,9 +102,23 @@ BOOL createProcess(const wchar_t* application, std::wstring& line, DWORD flags, 
 
 }  // namespace
 
+ProcessTree::~ProcessTree() {
+  if (job_) CloseHandle(job_);
+}
+
+bool ProcessTree::running() const {
+  if (!job_) return false;
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+  if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                 nullptr)) {
+    return false;
+  }
+  return accounting.ActiveProcesses > 0;
+}
+
 int runCommand(const std::string& command, bool showWindow) { return runProgram("", command, showWindow); }
 
-int runProgram(const std::string& program, const std::string& command, bool showWindow) {
+int runProgram(const std::string& program, const std::string& command, bool showWindow, ProcessTree* tree) {
   const std::wstring application = widen(program);
   std::wstring line = widen(command);
   STARTUPINFOW startup{};
@@ -122,9 +136,25 @@ int runProgram(const std::string& program, const std::string& command, bool show
   startup.hStdError = error.get();
   PROCESS_INFORMATION info{};
   DWORD exitCode = 0xFFFFFFFF;
-  if (createProcess(application.empty() ? nullptr : application.c_str(), line, showWindow ? 0 : CREATE_NO_WINDOW,
-                    startup, info)) {
+  UniqueHandle job(tree ? CreateJobObjectW(nullptr, nullptr) : nullptr);
+  if (job) {
+    // No kill on close: should the launcher die, the installer goes on.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  const DWORD flags = (showWindow ? 0 : CREATE_NO_WINDOW) | (job ? CREATE_SUSPENDED : 0);
+  if (createProcess(application.empty() ? nullptr : application.c_str(), line, flags, startup, info)) {
     UniqueHandle thread(info.hThread), process(info.hProcess);
+    if (tree) tree->started_ = true;
+    if (job) {
+      // In the job before its first instruction: nothing it starts escapes.
+      if (AssignProcessToJobObject(job.get(), process.get())) {
+        if (tree->job_) CloseHandle(tree->job_);
+        tree->job_ = job.release();
+      }
+      ResumeThread(thread.get());
+    }
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);
   }

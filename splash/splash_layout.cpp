@@ -17,3 +17,21 @@ SplashBitmapNames bitmapNamesFor(const StatusSnapshot& shown) {
                 shown.stepName);
   return names;
 }
+
+int splashShowCommand(int showCommand) {
+  // The SW_ values of the window system.
+  enum { kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3, kShowNoActivate = 4, kMinimize = 6,
+         kShowMinNoActive = 7, kShowDefault = 10, kForceMinimize = 11 };
+  switch (showCommand) {
+    case kShowMaximized:
+    case kShowDefault:
+      return kShowNormal;
+    case kShowMinimized:
+    case kMinimize:
+    case kShowMinNoActive:
+    case kForceMinimize:
+      return kShowNoActivate;
+    default:
+      return showCommand;
+  }
+}

@@ -16,6 +16,14 @@ constexpr int kPictureTop = 0;
 constexpr int kProgressTop = 270;
 constexpr int kStepTop = 276;
 
+// The show command for the splash window's first ShowWindow, from the one
+// the launcher was started with (a shortcut's "Run" setting): the window is
+// always shown at its own size. Maximized (3) and SW_SHOWDEFAULT (10) become
+// SW_SHOWNORMAL (1): a borderless window would fill the screen. The minimize
+// values (2, 6, 7, 11) become SW_SHOWNOACTIVATE (4): a tool window has no
+// taskbar button to restore it from. SW_HIDE and the rest stay as given.
+int splashShowCommand(int showCommand);
+
 struct WindowOrigin {
   int x;
   int y;

@@ -121,7 +121,13 @@ DWORD WINAPI splashThreadMain(LPVOID) {
   }
   model.setSplashWindow(window);
 
-  ShowWindow(window, model.showCommand);
+  ShowWindow(window, splashShowCommand(model.showCommand));
+  // The system may still apply the start-up's own setting to a first
+  // ShowWindow: back to the window's own size, in the centre.
+  if (IsZoomed(window) || IsIconic(window)) {
+    ShowWindow(window, SW_RESTORE);
+    centre(window);
+  }
   UpdateWindow(window);
   model.setWindowReady();
   if (readyEvent) SetEvent(readyEvent);

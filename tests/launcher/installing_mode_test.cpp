@@ -97,6 +97,7 @@ class Installing : public ::testing::Test {
     ChildOptions options = optionsFor(extra, watcher);
     options.onStarted = onStarted;
     options.timeoutMs = timeoutMs;
+    options.showCommand = showCommand;
     run.result = runChild(program, L"\"" + program + L"\"", startFolder, options);
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.timedOut);
@@ -126,6 +127,7 @@ class Installing : public ::testing::Test {
     return bytes;
   }
 
+  int showCommand = -1;  // for the next install(): none given
   TempDir tmp{L"tmp"};
   TempDir start{L"start"};
   TempDir records{L"records"};
@@ -535,29 +537,84 @@ TEST_F(Installing, UnusableTmpShowsTheTempFolderBox) {
   }
 }
 
-// In this process: the workspace preparation with an entering that fails.
-// (Wine accepts a current folder of any length, so a whole run cannot be
-// made to fail there.)
-TEST_F(Installing, WorkspaceThatCannotBeEnteredIsRemovedAgain) {
+// In this process: the workspace preparation with an entering that fails,
+// and with another program holding each new folder open for deletion, so
+// that the launcher's own hold on it fails. (Wine accepts a current folder
+// of any length, so a whole run cannot be made to fail there.)
+TEST_F(Installing, WorkspaceThatCannotBeEnteredOrHeld) {
   // This process's TMP names the folder for the later tests' own folders:
-  // put it back afterwards.
-  wchar_t saved[MAX_PATH * 4];
+  // put it back afterwards, and the current folder too.
+  wchar_t saved[MAX_PATH * 4], savedFolder[MAX_PATH * 4];
   const DWORD savedLength = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH * 4);
+  GetCurrentDirectoryW(MAX_PATH * 4, savedFolder);
   struct Restore {
     const wchar_t* value;
-    ~Restore() { SetEnvironmentVariableW(L"TMP", value); }
-  } restore{savedLength > 0 && savedLength < MAX_PATH * 4 ? saved : nullptr};
+    const wchar_t* folder;
+    ~Restore() {
+      SetEnvironmentVariableW(L"TMP", value);
+      SetCurrentDirectoryW(folder);
+    }
+  } restore{savedLength > 0 && savedLength < MAX_PATH * 4 ? saved : nullptr, savedFolder};
   SetEnvironmentVariableW(L"TMP", tmp.path().c_str());
-  std::string workspace, absolute;
-  std::wstring asked;
-  const WorkspaceResult result = prepareWorkspace(workspace, absolute, [&](const std::wstring& folder) {
-    asked = folder;
-    return false;
-  });
-  EXPECT_EQ(result, WorkspaceResult::kNotEntered);
-  EXPECT_EQ(narrow(asked), workspace);
-  EXPECT_EQ(workspace.rfind(narrow(tmp.path()) + "\\Brackenhue-", 0), 0u) << workspace;
-  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+
+  const struct {
+    const char* tag;
+    bool entered;
+    int heldFolders;          // how many new folders the other program grabs
+    unsigned long holdMs;     // for how long; 0: until the end of the row
+    WorkspaceResult result;
+    size_t foldersCreated;
+    unsigned long minMs, maxMs;
+  } cases[] = {
+      {"cannot be entered: removed again", false, 0, 0, WorkspaceResult::kNotEntered, 1, 0, 1000},
+      {"held 1 s: waited for", true, 1, 1000, WorkspaceResult::kEntered, 1, 900, 2500},
+      {"held for good: removed, a new name drawn", true, 1, 0, WorkspaceResult::kEntered, 2, 1500, 4000},
+      {"every one held: no workspace", true, kWorkspaceHoldAttempts, 0, WorkspaceResult::kNotCreated,
+       static_cast<size_t>(kWorkspaceHoldAttempts), 5000, 9000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    std::vector<std::wstring> created;
+    std::vector<std::thread> releasers;
+    std::vector<UniqueFileHandle> holds;
+    WorkspaceHooks hooks;
+    hooks.enter = [&](const std::wstring& folder) { return c.entered && SetCurrentDirectoryW(folder.c_str()); };
+    hooks.created = [&](const std::wstring& folder) {
+      created.push_back(folder);
+      if (static_cast<int>(created.size()) > c.heldFolders) return;
+      // Open for deletion, sharing everything: the launcher's hold, which
+      // does not share deletion, fails while this lasts.
+      UniqueFileHandle grab(CreateFileW(folder.c_str(), DELETE | FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      ASSERT_TRUE(grab.valid());
+      if (c.holdMs) {
+        releasers.emplace_back([handle = grab.release(), ms = c.holdMs] {
+          Sleep(ms);
+          CloseHandle(handle);
+        });
+      } else {
+        holds.push_back(std::move(grab));
+      }
+    };
+    std::string workspace, absolute;
+    const ULONGLONG started = GetTickCount64();
+    const WorkspaceResult result = prepareWorkspace(workspace, absolute, hooks);
+    const ULONGLONG took = GetTickCount64() - started;
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(created.size(), c.foldersCreated);
+    EXPECT_GE(took, c.minMs);
+    EXPECT_LT(took, c.maxMs);
+    if (result == WorkspaceResult::kEntered) {
+      EXPECT_EQ(narrow(created.back()), workspace);
+      EXPECT_EQ(workspace.rfind(narrow(tmp.path()) + "\\Brackenhue-", 0), 0u) << workspace;
+      cleanUpWorkspace(absolute);
+    }
+    for (std::thread& releaser : releasers) releaser.join();
+    holds.clear();
+    SetCurrentDirectoryW(savedFolder);
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+  }
 }
 
 TEST_F(Installing, TmpWithATrailingBackslashWorks) {
@@ -658,6 +715,89 @@ TEST_F(Installing, EntriesHeldForAMomentAtCleanUpStillGo) {
   Sleep(1500);  // the holders end before the records folder goes
 }
 
+// An installer that needs administrator rights starts an elevated copy of
+// itself and ends at once. The copy runs from the workspace, or keeps its
+// jar open: the clean-up waits for it, and the copy finds its files.
+TEST_F(Installing, InstallerThatRelaunchesItselfKeepsItsFiles) {
+  TempDir javas(L"javas");
+  const std::wstring outsideJava = javas.file(L"good");
+  makeJava(outsideJava, kJava8Answer);
+  TempDir longTmp(L"Temporary Files");
+  wchar_t shortForm[MAX_PATH * 4];
+  const DWORD shortLength = GetShortPathNameW(longTmp.path().c_str(), shortForm, MAX_PATH * 4);
+  const std::wstring shortTmp(shortForm, shortLength);
+  ASSERT_NE(shortTmp, longTmp.path()) << "no 8.3 form here";
+
+  const struct {
+    const char* tag;
+    const wchar_t* launcher;
+    EnvironmentChanges environment;
+    std::wstring tmpFolder;  // as the test reads it
+  } cases[] = {
+      {"a copy started directly", L"launcher-java18.exe", {{L"FIXTURE_JAVAW_RELAUNCH", L"copy"}}, tmp.path()},
+      {"a copy started through a program outside that ends at once",
+       L"launcher-java18.exe",
+       {{L"FIXTURE_JAVAW_RELAUNCH", L"helper"}},
+       tmp.path()},
+      {"a Java outside the workspace: only the open jar tells",
+       L"launcher-nojava.exe",
+       {{L"FIXTURE_JAVAW_RELAUNCH", L"copy"}, {L"JAVA_HOME", outsideJava}},
+       tmp.path()},
+      {"TMP in its 8.3 form",
+       L"launcher-java18.exe",
+       {{L"FIXTURE_JAVAW_RELAUNCH", L"copy"}, {L"TMP", shortTmp}},
+       longTmp.path()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const ULONGLONG started = GetTickCount64();
+    const InstallRun run = install(c.launcher, start.path(), c.environment);
+    EXPECT_GE(GetTickCount64() - started, 3000u) << "the clean-up did not wait for the copy";
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    EXPECT_EQ(run.javaw.size(), 1u);
+    std::vector<std::wstring> copies;
+    for (const std::wstring& name : folderEntries(records.path())) {
+      if (name.rfind(L"copy-", 0) == 0) copies.push_back(name);
+    }
+    ASSERT_EQ(copies.size(), 1u) << "the copy never recorded";
+    std::string record;
+    readFile(records.file(copies[0]), &record);
+    DeleteFileW(records.file(copies[0]).c_str());
+    EXPECT_EQ(record, "runtime=1\njar=1\nin_job=0\nheld=1\n") << "the copy must run outside the job, with its files";
+    EXPECT_TRUE(folderEntries(c.tmpFolder).empty()) << listing(c.tmpFolder);
+  }
+}
+
+// A shortcut set to "Maximized" or "Minimized" hands its show command to the
+// launcher: the splash window is still shown at its own size, in the centre,
+// and the box it owns appears.
+TEST_F(Installing, ShortcutShowCommandsKeepTheSplashAtItsOwnSize) {
+  const struct {
+    const char* tag;
+    int showCommand;
+  } cases[] = {
+      {"started maximized", SW_SHOWMAXIMIZED},
+      {"started minimized", SW_SHOWMINNOACTIVE},
+  };
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    showCommand = c.showCommand;
+    const InstallRun run = install(L"launcher-nojava.exe", start.path());
+    EXPECT_EQ(run.result.exitCode, 0u);
+    ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
+    EXPECT_EQ(run.boxes[0].text, kNotFound);
+    EXPECT_TRUE(run.boxes[0].splashVisible);
+    const RECT frame = run.boxes[0].splashRect;
+    EXPECT_EQ(frame.right - frame.left, 420);
+    EXPECT_EQ(frame.bottom - frame.top, 300);
+    EXPECT_EQ(frame.left, (screenWidth - 420) / 2);
+    EXPECT_EQ(frame.top, (screenHeight - 300) / 2);
+    EXPECT_EQ(run.boxes[0].ownerClass, L"splash");
+  }
+}
+
 TEST_F(Installing, ScannerHoldingEveryNewFileForAMoment) {
   // A virus scanner opens each file that appears in TMP or below as soon as
   // it can, without sharing deletion, and holds it 1.2 s.
@@ -670,9 +810,18 @@ TEST_F(Installing, ScannerHoldingEveryNewFileForAMoment) {
                              nullptr, &startup, &scanner));
   UniqueHandle scannerProcess(scanner.hProcess), scannerThread(scanner.hThread);
   // It watches before the launcher starts, and holds what it sees.
-  ASSERT_TRUE(writeFile(tmp.file(L"probe.txt"), "x"));
-  Sleep(300);
-  EXPECT_FALSE(DeleteFileW(tmp.file(L"probe.txt").c_str())) << "the scanner does not hold new files";
+  bool held = false;
+  for (int attempt = 0; attempt < 20 && !held; ++attempt) {
+    ASSERT_TRUE(writeFile(tmp.file(L"probe.txt"), "x"));
+    for (int i = 0; i < 20 && !held; ++i) {
+      Sleep(10);
+      HANDLE exclusive = CreateFileW(tmp.file(L"probe.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                     nullptr);
+      held = exclusive == INVALID_HANDLE_VALUE;
+      if (!held) CloseHandle(exclusive);
+    }
+  }
+  EXPECT_TRUE(held) << "the scanner does not hold new files";
   for (int i = 0; i < 100 && !DeleteFileW(tmp.file(L"probe.txt").c_str()); ++i) Sleep(50);
 
   const InstallRun run = install(L"launcher-java18.exe", start.path());

@@ -21,6 +21,8 @@ struct SeenBox {
   // Whether a window of class "splash" of the same process was visible when
   // the box was seen.
   bool splashVisible = false;
+  // That splash window's frame on the screen, when it was visible.
+  RECT splashRect{};
   // When the box was told to close, and when it was seen destroyed (still
   // the epoch until then).
   std::chrono::steady_clock::time_point dismissedAt;

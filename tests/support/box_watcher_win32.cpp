@@ -28,6 +28,7 @@ struct Search {
   DWORD processId;
   std::vector<HWND> boxes;
   bool splashVisible = false;
+  RECT splashRect{};
 };
 
 BOOL CALLBACK collect(HWND window, LPARAM parameter) {
@@ -37,7 +38,10 @@ BOOL CALLBACK collect(HWND window, LPARAM parameter) {
   if (owner != search.processId) return TRUE;
   const std::wstring name = className(window);
   if (name == L"#32770" && IsWindowVisible(window)) search.boxes.push_back(window);
-  if (name == L"splash" && IsWindowVisible(window)) search.splashVisible = true;
+  if (name == L"splash" && IsWindowVisible(window)) {
+    search.splashVisible = true;
+    GetWindowRect(window, &search.splashRect);
+  }
   return TRUE;
 }
 
@@ -129,6 +133,7 @@ void BoxWatcher::run(DWORD processId) {
       if (seen.owner) seen.ownerClass = className(seen.owner);
       seen.hasIcon = showsIcon(box);
       seen.splashVisible = search.splashVisible;
+      seen.splashRect = search.splashRect;
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       seen.dismissedAt = std::chrono::steady_clock::now();
       std::lock_guard<std::mutex> guard(lock_);

@@ -40,6 +40,9 @@ struct ChildOptions {
   // Called with the child's process id as soon as it exists.
   std::function<void(unsigned long processId)> onStarted;
   unsigned long timeoutMs = 60000;
+  // The show command handed over in the start-up information (as a
+  // shortcut's "Run" setting does); none when negative.
+  int showCommand = -1;
 };
 
 ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,

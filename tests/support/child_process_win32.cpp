@@ -86,6 +86,10 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
   startup.hStdInput = nul.get();
   startup.hStdOutput = outWrite.get();
   startup.hStdError = errWrite.get();
+  if (options.showCommand >= 0) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(options.showCommand);
+  }
 
   std::wstring line = commandLine;  // CreateProcessW may write into it
   PROCESS_INFORMATION info{};

@@ -40,8 +40,46 @@ TEST(InstallingPlan, InstallerCommandIsBuiltCharacterForCharacter) {
   for (const auto& c : cases) EXPECT_EQ(installerCommand(c.javaw, c.start), c.command) << c.tag;
 }
 
-TEST(InstallingPlan, CleanUpCommandSkipsAutoRun) {
-  EXPECT_STREQ(kRemoveRuntimeCommand, "cmd.exe /d /c rd /s /q jre");
+TEST(InstallingPlan, CleanUpCommandNamesTheRuntimeInFull) {
+  const struct {
+    const char* tag;
+    const char* workspace;
+    const char* command;
+  } cases[] = {
+      {"plain", "C:\\Temp\\Brackenhue-abcde", "cmd.exe /d /v:off /c rd /s /q \"C:\\Temp\\Brackenhue-abcde\\jre\""},
+      {"blanks", "C:\\Users\\Ana Maria\\Temp\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"C:\\Users\\Ana Maria\\Temp\\Brackenhue-abcde\\jre\""},
+      {"& and ( stay inside the quotes", "C:\\R&D (temp)\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"C:\\R&D (temp)\\Brackenhue-abcde\\jre\""},
+      {"% and ! as written", "C:\\100%\\Hi!\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"C:\\100%\\Hi!\\Brackenhue-abcde\\jre\""},
+      {"UNC", "\\\\server\\share\\temp\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"\\\\server\\share\\temp\\Brackenhue-abcde\\jre\""},
+      {"two backslashes from a TMP ending in one stay", "C:\\Temp\\\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"C:\\Temp\\\\Brackenhue-abcde\\jre\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(removeRuntimeCommand(c.workspace), c.command) << c.tag;
+}
+
+TEST(InstallingPlan, InsideTheWorkspace) {
+  const std::string ws = "C:\\USERS\\ANA\\TEMP\\BRACKENHUE-ABCDE";
+  const struct {
+    const char* tag;
+    std::string path;
+    std::string folder;
+    bool inside;
+  } cases[] = {
+      {"its runtime's javaw", ws + "\\JRE\\BIN\\JAVAW.EXE", ws, true},
+      {"folder given with a trailing backslash", ws + "\\JRE\\BIN\\JAVAW.EXE", ws + "\\", true},
+      {"a longer name beside it", ws + "F\\JRE\\BIN\\JAVAW.EXE", ws, false},
+      {"the folder itself", ws, ws, false},
+      {"its parent", "C:\\USERS\\ANA\\TEMP\\X.EXE", ws, false},
+      {"no folder", ws + "\\X.EXE", "", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isInsideFolder(c.path, c.folder), c.inside) << c.tag;
+}
+
+TEST(InstallingPlan, CleanUpFiles) {
   const std::vector<std::string> files(kCleanedFiles, kCleanedFiles + 3);
   EXPECT_EQ(files, (std::vector<std::string>{"ant.install.log", "brackenhue.jar", "jre_x64.exe"}));
 }

@@ -69,4 +69,27 @@ TEST(SplashLayout, UnterminatedTextsStayInsideTheirBuffers) {
   EXPECT_EQ(std::string(names.step), "STEP_" + std::string(12, 'S'));
 }
 
+TEST(SplashLayout, ShownAtItsOwnSizeWhateverTheShortcutSays) {
+  const struct {
+    const char* tag;
+    int given;
+    int shown;
+  } cases[] = {
+      {"SW_HIDE stays", 0, 0},
+      {"SW_SHOWNORMAL stays", 1, 1},
+      {"SW_SHOWMINIMIZED: shown, not activated", 2, 4},
+      {"SW_SHOWMAXIMIZED: normal", 3, 1},
+      {"SW_SHOWNOACTIVATE stays", 4, 4},
+      {"SW_SHOW stays", 5, 5},
+      {"SW_MINIMIZE: shown, not activated", 6, 4},
+      {"SW_SHOWMINNOACTIVE (a \"Minimized\" shortcut)", 7, 4},
+      {"SW_SHOWNA stays", 8, 8},
+      {"SW_RESTORE stays", 9, 9},
+      {"SW_SHOWDEFAULT: normal", 10, 1},
+      {"SW_FORCEMINIMIZE: shown, not activated", 11, 4},
+      {"unknown value stays", 42, 42},
+  };
+  for (const auto& c : cases) EXPECT_EQ(splashShowCommand(c.given), c.shown) << c.tag;
+}
+
 }  // namespace
