@@ -10,9 +10,14 @@ Runtime archive: must be a Windows program (PE image). It should be a 32-bit
 (i386) console program followed directly by a 7z archive that ends with the
 file; anything else gets a warning.
 
-Installer archive: must be a ZIP whose last 22 bytes are its end-of-central-
-directory record with no comment, and whose central directory offset plus
-size plus 22 equals the file size.
+Installer archive: must be a jar that java -jar starts, read the way Java
+reads it. The end-of-central-directory record may sit behind a comment; ZIP64
+end records are followed; bytes in front of the archive are allowed (offsets
+count from where the central directory really lies); every entry must be
+stored or deflated and not encrypted; META-INF/MANIFEST.MF must be a manifest
+Java reads whose main section names a Main-Class. Only the end records, the
+central directory and the manifest are read from the mapped file. Whether the
+Main-Class is in the jar is not checked.
 
 Both together: the launcher carries both archives whole, and Windows will not
 start an image above 0x77000000 bytes, so their sizes added must not exceed
@@ -23,8 +28,10 @@ file system; the files are not read for this.
 import argparse
 import mmap
 import os
+import re
 import struct
 import sys
+import zlib
 
 SEVEN_ZIP = b"7z\xbc\xaf\x27\x1c"
 IMAGE_FILE_MACHINE_I386 = 0x14C
@@ -76,22 +83,315 @@ def check_runtime(data):
     return [], warnings
 
 
+class Refused(Exception):
+    """An installer archive java -jar would not start; the text says why."""
+
+
+MANIFEST_NAME = b"META-INF/MANIFEST.MF"
+ITS_MANIFEST = "its manifest META-INF/MANIFEST.MF"
+END_SIG = b"PK\x05\x06"
+LOCATOR_SIG = b"PK\x06\x07"
+ZIP64_END_SIG = b"PK\x06\x06"
+CENTRAL_SIG = b"PK\x01\x02"
+LOCAL_SIG = b"PK\x03\x04"
+END_SIZE, LOCATOR_SIZE, ZIP64_END_SIZE, CENTRAL_SIZE, LOCAL_SIZE = 22, 20, 56, 46, 30
+MAX_COMMENT = 0xFFFF
+MAGIC32 = 0xFFFFFFFF
+STORED, DEFLATED = 0, 8
+# Java's manifest reader takes lines into a 512-byte buffer; a line that does
+# not end in it is an error.
+MANIFEST_LINE_BUFFER = 512
+HEADER_NAME = re.compile(rb"[A-Za-z0-9_-]{1,70}")
+LINE_BREAK = re.compile(rb"[\r\n]")
+# What String.trim() takes off the Main-Class value.
+JAVA_TRIM = "".join(map(chr, range(33)))
+
+
+def find_end(data):
+    """Where the end-of-central-directory record starts. Like java -jar, the
+    record nearest the end whose comment runs exactly to the last byte: a
+    "PK\\5\\6" inside a comment is taken only if its own comment length fits
+    too, and then Java takes it as well."""
+    if len(data) < END_SIZE:
+        raise Refused("it is too short to be a ZIP archive (%d bytes; the end-of-central-directory record alone "
+                      "takes %d)" % (len(data), END_SIZE))
+    lowest = max(0, len(data) - END_SIZE - MAX_COMMENT)
+    stop = len(data)
+    while True:
+        at = data.rfind(END_SIG, lowest, stop)
+        if at < 0:
+            raise Refused("no end-of-central-directory record ends it: java -jar needs one in the last %d bytes whose "
+                          "comment runs exactly to the end of the file (not a ZIP archive, cut short, or followed "
+                          "by other bytes)" % (END_SIZE + MAX_COMMENT))
+        if at + END_SIZE <= len(data) and at + END_SIZE + struct.unpack_from("<H", data, at + 20)[0] == len(data):
+            return at
+        stop = at + len(END_SIG) - 1
+
+
+def find_directory(data, end):
+    """(where the central directory starts, its size, base): base is where
+    the archive's offsets count from. Bytes in front of the archive (a stub,
+    or another archive) are accepted as Java accepts them: base is where the
+    directory lies less where the records say it lies, so offsets written
+    for the archive alone and offsets adjusted for the stub both work."""
+    size, offset = struct.unpack_from("<II", data, end + 12)
+    directory_end = end
+    locator = end - LOCATOR_SIZE
+    if locator >= 0 and data[locator:locator + 4] == LOCATOR_SIG:
+        # Java follows the locator whenever there is one. Its offset is a
+        # position in the file, and the ZIP64 end record found there begins
+        # where the central directory ends.
+        disk = struct.unpack_from("<H", data, end + 6)[0]
+        if disk != 0:
+            raise Refused("its end-of-central-directory record says the central directory starts on disk %d; "
+                          "with ZIP64 records java -jar takes disk 0 only" % disk)
+        record = struct.unpack_from("<Q", data, locator + 8)[0]
+        if record > locator - ZIP64_END_SIZE or data[record:record + 4] != ZIP64_END_SIG:
+            raise Refused("its ZIP64 end-of-central-directory locator points to byte %d, where no ZIP64 "
+                          "end-of-central-directory record is; java -jar reads the record there" % record)
+        size64, offset64 = struct.unpack_from("<QQ", data, record + 40)
+        size = size64 if size == MAGIC32 else size
+        offset = offset64 if offset == MAGIC32 else offset
+        directory_end = record
+    start = directory_end - size
+    if start < 0 or offset > start:
+        raise Refused("its central directory (%d bytes, %d bytes into the archive by its records) does not fit "
+                      "before the record at byte %d that follows it" % (size, offset, directory_end))
+    return start, size, start - offset
+
+
+def zip64_values(extra, fields):
+    """fields (size, compressed size, offset of a central header) with
+    those that read 0xFFFFFFFF taken from the ZIP64 extra field where it
+    holds them. Raises on extra data Java's zip reader refuses."""
+    values = list(fields)
+    at = 0
+    while at + 4 <= len(extra):
+        tag, length = struct.unpack_from("<HH", extra, at)
+        at += 4
+        if at + length > len(extra):
+            raise Refused("an extra field of %d bytes runs past the end of the extra data" % length)
+        if tag == 1:
+            if length not in (0, 8, 16, 24, 28) or (length == 0 and MAGIC32 in fields):
+                raise Refused("its ZIP64 extra field is %d bytes long, a length Java's zip reader refuses" % length)
+            block = at
+            for i, value in enumerate(fields):
+                if value == MAGIC32 and block + 8 <= at + length:
+                    values[i] = struct.unpack_from("<Q", extra, block)[0]
+                    if values[i] >= 1 << 63:
+                        raise Refused("its ZIP64 extra field holds a size or offset of 2^63 or more")
+                    block += 8
+        at += length
+    return values
+
+
+def read_directory(data, start, size):
+    """Walks the central directory, refusing what makes Java's zip reader
+    refuse the whole archive. Returns the header positions of the first
+    entry and of the META-INF/MANIFEST.MF entries, and the entry count."""
+    first = None
+    manifests = []
+    at, stop = start, start + size
+    index = 0
+    while at < stop:
+        if at + CENTRAL_SIZE > stop or data[at:at + 4] != CENTRAL_SIG:
+            raise Refused("its central directory has no central file header at byte %d (entry %d); the directory "
+                          "must start %d bytes before the record after it and be made of headers only"
+                          % (at, index + 1, size))
+        flags, method = struct.unpack_from("<HH", data, at + 8)
+        name_length, extra_length, comment_length = struct.unpack_from("<HHH", data, at + 28)
+        after = at + CENTRAL_SIZE + name_length + extra_length + comment_length
+        if after > stop:
+            raise Refused("entry %d of its central directory runs past the directory's end" % (index + 1))
+        name = data[at + CENTRAL_SIZE:at + CENTRAL_SIZE + name_length]
+        try:
+            shown = name.decode("utf-8")
+        except UnicodeDecodeError:
+            raise Refused("the name of entry %d of its central directory is not UTF-8, which Java's zip reader "
+                          "refuses (%r)" % (index + 1, name))
+        if method not in (STORED, DEFLATED):
+            raise Refused("its entry %s is packed with method %d; Java's zip reader refuses an archive with any "
+                          "entry neither stored (0) nor deflated (8)" % (shown, method))
+        if flags & 1:
+            raise Refused("its entry %s is encrypted; Java's zip reader refuses an archive with encrypted entries"
+                          % shown)
+        if extra_length:
+            extra = data[at + CENTRAL_SIZE + name_length:at + CENTRAL_SIZE + name_length + extra_length]
+            try:
+                compressed, size_field = struct.unpack_from("<II", data, at + 20)
+                zip64_values(extra, (size_field, compressed, struct.unpack_from("<I", data, at + 42)[0]))
+            except Refused as error:
+                raise Refused("entry %s: %s" % (shown, error))
+        if first is None:
+            first = at
+        if name == MANIFEST_NAME:
+            manifests.append(at)
+        at = after
+        index += 1
+    return first, manifests, index
+
+
+def local_data(data, base, header, what):
+    """Where an entry's data starts, as java -jar finds it: the launcher
+    takes the 32-bit offset as it stands, never from a ZIP64 extra field."""
+    offset = struct.unpack_from("<I", data, header + 42)[0]
+    local = base + offset
+    if offset == MAGIC32 or local + LOCAL_SIZE > len(data) or data[local:local + 4] != LOCAL_SIG:
+        raise Refused("%s has no local file header at byte %d, where its central directory entry points, "
+                      "so java -jar cannot read it" % (what, local))
+    name_length, extra_length = struct.unpack_from("<HH", data, local + 26)
+    return local + LOCAL_SIZE + name_length + extra_length
+
+
+def manifest_text(data, base, header):
+    """The manifest entry's bytes, as many as its directory entry says."""
+    method = struct.unpack_from("<H", data, header + 10)[0]
+    compressed, size = struct.unpack_from("<II", data, header + 20)
+    name_length, extra_length = struct.unpack_from("<HH", data, header + 28)
+    if compressed == MAGIC32:
+        raise Refused("its META-INF/MANIFEST.MF entry keeps its compressed size in a ZIP64 extra field, which "
+                      "java -jar's launcher does not read")
+    extra = data[header + CENTRAL_SIZE + name_length:header + CENTRAL_SIZE + name_length + extra_length]
+    size = zip64_values(extra, (size, compressed, 0))[0]
+    start = local_data(data, base, header, "its META-INF/MANIFEST.MF entry")
+    if start + compressed > len(data):
+        raise Refused("its META-INF/MANIFEST.MF entry runs past the end of the file")
+    packed = data[start:start + compressed]
+    if method == STORED:
+        text = packed[:size]
+    else:
+        try:
+            # At most size bytes: Java reads no more (and 0 would mean no limit).
+            text = zlib.decompressobj(-zlib.MAX_WBITS).decompress(packed, size) if size else b""
+        except zlib.error as error:
+            raise Refused("its META-INF/MANIFEST.MF entry does not inflate (%s)" % error)
+    if len(text) < size:
+        raise Refused("its META-INF/MANIFEST.MF entry holds %d bytes where its directory entry says %d"
+                      % (len(text), size))
+    return text
+
+
+def check_launcher_syntax(text):
+    """What java -jar's launcher itself parses before Java starts: the main
+    section, up to a blank line or a NUL byte, final line included even
+    without a line break. Each header needs a colon and a space; a
+    continuation line needs a line break after it."""
+    lines = re.split(rb"\r\n|\r|\n", text.split(b"\0", 1)[0])
+    for number, line in enumerate(lines, 1):
+        if not line:
+            return
+        if number > 1 and line[:1] == b" ":
+            if number == len(lines):
+                raise Refused("the last line of %s continues a header but has no line break, which java -jar "
+                              "refuses" % ITS_MANIFEST)
+            continue
+        colon = line.find(b":")
+        if colon < 0 or line[colon + 1:colon + 2] != b" ":
+            raise Refused("line %d of %s is not a header: java -jar needs 'Name: value', a colon and a space"
+                          % (number, ITS_MANIFEST))
+
+
+def java_lines(text):
+    """The manifest's lines as Java's manifest reader takes them: a line
+    break is CR LF, CR or LF, and must come within the 512-byte buffer (so a
+    CR LF split by the buffer's end leaves an empty line). A last line
+    without a break is left out, as Java leaves it out. Yields (line number,
+    line, its text when it is the last and has no break)."""
+    at = 0
+    number = 0
+    while at < len(text):
+        number += 1
+        stop = min(at + MANIFEST_LINE_BUFFER, len(text))
+        match = LINE_BREAK.search(text, at, stop)
+        if match is None:
+            if stop - at >= MANIFEST_LINE_BUFFER:
+                raise Refused("line %d of %s is longer than the %d bytes Java's manifest reader takes"
+                              % (number, ITS_MANIFEST, MANIFEST_LINE_BUFFER - 1))
+            yield number, None, text[at:]
+            return
+        end = match.start()
+        after = end + 1
+        if text[end:after] == b"\r" and after < at + MANIFEST_LINE_BUFFER and text[after:after + 1] == b"\n":
+            after += 1
+        yield number, text[at:end], None
+        at = after
+
+
+def main_class(text):
+    """The Main-Class of the manifest's main section, read as Java reads
+    the manifest; refuses what Java's manifest reader refuses."""
+    main = {}
+    hints = []
+    header = None  # [line number, name, value] of the header being read
+    in_main = True
+    section_start = True
+
+    def finish():
+        if header is None:
+            return
+        number, name, value = header
+        if in_main:
+            main[name.lower()] = value
+        elif name.lower() == b"main-class":
+            hints.append(" (the Main-Class on line %d is in an entry's section: only the main section, before "
+                         "the first blank line, counts)" % number)
+
+    for number, line, unterminated in java_lines(text):
+        if line is None:
+            if re.match(rb"(?i)main-class:", unterminated):
+                hints.append(" (its last line sets Main-Class but has no line break, and Java leaves such a line "
+                             "out)")
+            break
+        if not line:
+            finish()
+            header = None
+            in_main = False
+            section_start = True
+            continue
+        if line[:1] == b" ":
+            if header is None:
+                raise Refused("line %d of %s continues a header but no header comes before it in its section"
+                              % (number, ITS_MANIFEST))
+            header[2] += line[1:]
+            continue
+        finish()
+        colon = line.find(b":")
+        name = line[:colon]
+        if colon < 0 or line[colon + 1:colon + 2] != b" " or not HEADER_NAME.fullmatch(name):
+            raise Refused("line %d of %s is not a header Java reads: 'Name: value', the name 1 to 70 letters, "
+                          "digits, '-' or '_', then a colon and a space" % (number, ITS_MANIFEST))
+        if section_start and not in_main and name.lower() != b"name":
+            raise Refused("line %d of %s starts a section after a blank line without 'Name: ', which Java "
+                          "refuses" % (number, ITS_MANIFEST))
+        section_start = False
+        header = [number, name, line[colon + 2:]]
+    finish()
+    value = main.get(b"main-class")
+    if value is None:
+        raise Refused("%s names no Main-Class, so java -jar cannot start it%s" % (ITS_MANIFEST, "".join(hints)))
+    value = value.decode("utf-8", "replace").strip(JAVA_TRIM)
+    if not value:
+        raise Refused("%s has an empty Main-Class, so java -jar cannot start it" % ITS_MANIFEST)
+    return value
+
+
 def check_installer(data):
-    """Errors for an installer archive."""
-    if len(data) < 22:
-        return ["it is too short to be a ZIP archive (%d bytes)" % len(data)]
-    record = data[-22:]
-    if record[:4] != b"PK\x05\x06":
-        return ["its last 22 bytes are not an end-of-central-directory record "
-                "(a ZIP comment, ZIP64, or not a ZIP at all)"]
-    size, offset, comment = struct.unpack_from("<IIH", record, 12)
-    if comment != 0:
-        return ["its end-of-central-directory record announces a %d-byte comment" % comment]
-    if offset + size + 22 != len(data):
-        return ["its central directory offset (%d) plus size (%d) plus 22 is %d, not the file size %d"
-                % (offset, size, offset + size + 22, len(data))]
-    if data[:4] != b"PK\x03\x04":
-        return ["it does not start with a ZIP local file header"]
+    """Errors for an installer archive: what java -jar refuses."""
+    try:
+        start, size, base = find_directory(data, find_end(data))
+        first, manifests, count = read_directory(data, start, size)
+        if not manifests:
+            held = {0: "no entries", 1: "1 entry"}.get(count, "%d entries" % count)
+            raise Refused("it has no META-INF/MANIFEST.MF entry (java -jar matches the name exactly; it has %s), "
+                          "so java -jar cannot start it" % held)
+        # The launcher checks the first entry's local header to trust the
+        # offsets, and reads the first manifest entry; Java then reads the
+        # last one.
+        local_data(data, base, first, "its first entry")
+        check_launcher_syntax(manifest_text(data, base, manifests[0]))
+        main_class(manifest_text(data, base, manifests[-1]))
+    except Refused as error:
+        return [str(error)]
     return []
 
 

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Writes a valid ZIP archive of exactly SIZE bytes: a "META-INF/" entry
-first, like a jar, then one stored entry "payload.bin" of pseudo-random bytes
-sized to make up the rest.
+"""Writes an executable jar of exactly SIZE bytes: a stored
+META-INF/MANIFEST.MF naming a Main-Class first, then one stored entry
+"payload.bin" of pseudo-random bytes sized to make up the rest. The class it
+names is not in the jar; the installer check does not look for it.
 
-The archive is plain ZIP, never ZIP64 (which the installer check refuses), so
-SIZE runs up to 4294967295. It is written as it goes, never held in memory.
+The archive is plain ZIP, never ZIP64: the installer check takes ZIP64 too,
+but a plain ZIP has a fixed overhead, so any SIZE from the smallest up to
+4294967295 comes out exact. It is written as it goes, never held in memory.
 With --sparse the payload is zeros left as a hole in the file: an archive of
 gigabytes then costs next to no disk, where the file system has holes.
 
@@ -21,14 +23,15 @@ import zlib
 BLOCK = 1 << 20
 DOS_TIME = 0  # 00:00:00
 DOS_DATE = (2020 - 1980) << 9 | 1 << 5 | 1  # 2020-01-01
-VERSION = 20  # 2.0: folders and stored entries
+VERSION = 20  # 2.0: stored entries
 MADE_BY = 3 << 8 | VERSION  # on Unix, so unzip keeps the modes below
-FOLDER = b"META-INF/"
-FOLDER_ATTRIBUTES = 0o40755 << 16 | 0x10
+MANIFEST = b"META-INF/MANIFEST.MF"
+MANIFEST_TEXT = b"Manifest-Version: 1.0\r\nMain-Class: Main\r\nCreated-By: make_sized_zip.py\r\n\r\n"
 PAYLOAD = b"payload.bin"
-PAYLOAD_ATTRIBUTES = 0o100644 << 16
-# Each name is in a local header (30 bytes) and a central one (46 bytes).
-OVERHEAD = 2 * (30 + 46) + 2 * len(FOLDER) + 2 * len(PAYLOAD) + 22
+FILE_ATTRIBUTES = 0o100644 << 16
+# Each name is in a local header (30 bytes) and a central one (46 bytes); the
+# manifest's text is stored once; the end record takes 22.
+OVERHEAD = 2 * (30 + 46) + 2 * len(MANIFEST) + 2 * len(PAYLOAD) + len(MANIFEST_TEXT) + 22
 # Every size and offset field is 32 bits; 0xFFFFFFFF in one would mean "see
 # the ZIP64 record", but the payload's size and the directory's offset stay
 # below the file size, so a file of this size is still plain ZIP.
@@ -40,9 +43,9 @@ def local_header(name, crc, size):
                        crc, size, size, len(name), 0) + name
 
 
-def central_header(name, crc, size, attributes, offset):
+def central_header(name, crc, size, offset):
     return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, MADE_BY, VERSION, 0, 0, DOS_TIME, DOS_DATE,
-                       crc, size, size, len(name), 0, 0, 0, 0, attributes, offset) + name
+                       crc, size, size, len(name), 0, 0, 0, 0, FILE_ATTRIBUTES, offset) + name
 
 
 def blocks(block, length):
@@ -55,7 +58,7 @@ def blocks(block, length):
 
 def write(size, output, sparse=False):
     if size < OVERHEAD:
-        sys.exit("a ZIP of this shape needs at least %d bytes" % OVERHEAD)
+        sys.exit("a jar of this shape (manifest and payload.bin) needs at least %d bytes" % OVERHEAD)
     if size > LARGEST:
         sys.exit("a ZIP without ZIP64 holds at most %d bytes" % LARGEST)
     length = size - OVERHEAD
@@ -69,14 +72,15 @@ def write(size, output, sparse=False):
     for piece in blocks(block, length):
         crc = zlib.crc32(piece, crc)
 
-    folder = local_header(FOLDER, 0, 0)
+    manifest_crc = zlib.crc32(MANIFEST_TEXT)
+    manifest = local_header(MANIFEST, manifest_crc, len(MANIFEST_TEXT)) + MANIFEST_TEXT
     payload = local_header(PAYLOAD, crc, length)
-    directory = (central_header(FOLDER, 0, 0, FOLDER_ATTRIBUTES, 0) +
-                 central_header(PAYLOAD, crc, length, PAYLOAD_ATTRIBUTES, len(folder)))
-    directory_offset = len(folder) + len(payload) + length
+    directory = (central_header(MANIFEST, manifest_crc, len(MANIFEST_TEXT), 0) +
+                 central_header(PAYLOAD, crc, length, len(manifest)))
+    directory_offset = len(manifest) + len(payload) + length
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), directory_offset, 0)
     with open(output, "wb") as f:
-        f.write(folder + payload)
+        f.write(manifest + payload)
         if sparse:
             f.seek(length, os.SEEK_CUR)
         else:
@@ -87,7 +91,7 @@ def write(size, output, sparse=False):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description="Writes a ZIP archive of exactly SIZE bytes.")
+    parser = argparse.ArgumentParser(description="Writes an executable jar of exactly SIZE bytes.")
     parser.add_argument("--sparse", action="store_true", help="leave the payload as a hole of zeros")
     parser.add_argument("size", metavar="SIZE", type=int)
     parser.add_argument("output", metavar="OUTPUT")

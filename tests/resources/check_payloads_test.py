@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
 """The build-time checks of the payload inputs and of the built launcher's
 size, on small files made here from the real demo payloads, on crafted PE
-headers, and on archives of gigabytes that are mostly holes.
+headers, on jars built here (each also run with the host's java -jar, which
+must agree with the check), and on archives of gigabytes that are mostly
+holes.
 
 usage: check_payloads_test.py DEMO_RUNTIME DEMO_INSTALLER LAUNCHER_64
 """
 
 import contextlib
+import filecmp
+import functools
 import io
 import mmap
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -41,15 +46,6 @@ def seven_zip(body=b"packed"):
             struct.pack("<QQ", len(body), len(next_header)) + b"\x00" * 4 + body + next_header)
 
 
-def zip_bytes(comment=b""):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w") as archive:
-        archive.writestr("META-INF/", b"")
-        archive.writestr("a.txt", b"hello")
-        archive.comment = comment
-    return buffer.getvalue()
-
-
 class RuntimeArchive(unittest.TestCase):
     def test_cases(self):
         cases = [
@@ -73,20 +69,168 @@ class RuntimeArchive(unittest.TestCase):
                     self.assertEqual(given, [])
 
 
+MANIFEST = b"Manifest-Version: 1.0\nMain-Class: Main\n\n"
+MAIN_SOURCE = 'public class Main { public static void main(String[] a) { System.out.println("%s"); } }\n'
+# What Main prints, so a start is told apart from any other exit 0.
+STARTED = "brackenhue-check-started"
+NO_MANIFEST = "no META-INF/MANIFEST.MF entry (java -jar matches the name exactly; it has %s)"
+NO_MAIN_CLASS = "its manifest META-INF/MANIFEST.MF names no Main-Class, so java -jar cannot start it"
+
+
+def java_missing():
+    """Why jars cannot be run here, or None."""
+    for tool in ("java", "javac"):
+        if shutil.which(tool) is None:
+            return "no %s on PATH: the installer check is not compared with java -jar" % tool
+    return None
+
+
+@functools.lru_cache(maxsize=None)
+def main_class():
+    """Main.class compiled by the host's javac, or stand-in bytes where
+    there is none (the check never looks inside a class)."""
+    if java_missing():
+        return b"\xca\xfe\xba\xbe not compiled here"
+    with tempfile.TemporaryDirectory() as folder:
+        source = os.path.join(folder, "Main.java")
+        with open(source, "w") as f:
+            f.write(MAIN_SOURCE % STARTED)
+        subprocess.run(["javac", "-d", folder, source], check=True)
+        with open(os.path.join(folder, "Main.class"), "rb") as f:
+            return f.read()
+
+
+def jar(manifest=MANIFEST, name="META-INF/MANIFEST.MF", method=zipfile.ZIP_STORED, comment=b"", extra=(),
+        into=None):
+    """A jar of the manifest (None for none), Main.class and the extra
+    (name, bytes, method) entries, written into the stream given or a new
+    one, at its current position."""
+    out = into or io.BytesIO()
+    with zipfile.ZipFile(out, "w") as archive:
+        entries = [] if manifest is None else [(name, manifest, method)]
+        entries += [("Main.class", main_class(), zipfile.ZIP_STORED)] + list(extra)
+        for entry_name, data, entry_method in entries:
+            archive.writestr(zipfile.ZipInfo(entry_name, (2020, 1, 1, 0, 0, 0)), data, entry_method)
+        archive.comment = comment
+    return out.getvalue() if isinstance(out, io.BytesIO) else None
+
+
+class Unseekable(io.RawIOBase):
+    """A stream zipfile cannot seek back in, so it writes data descriptors."""
+
+    def __init__(self):
+        super().__init__()
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self.data += data
+        return len(data)
+
+
+def streamed_jar():
+    out = Unseekable()
+    jar(into=out)
+    data = bytes(out.data)
+    assert struct.unpack_from("<H", data, 6)[0] & 8, "no data descriptor"
+    return data
+
+
+def with_zip64_end(data, locator_shift=0, directory_disk=0):
+    """A jar (without comment) given ZIP64 end records: its classic end
+    record's counts, size and offset 0xFFFF or 0xFFFFFFFF, its directory disk
+    directory_disk, the locator's offset moved by locator_shift."""
+    end = len(data) - 22
+    count, size, offset = struct.unpack_from("<HII", data, end + 10)
+    record = struct.pack("<4sQHHIIQQQQ", b"PK\x06\x06", 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<4sIQI", b"PK\x06\x07", 0, end + locator_shift, 1)
+    classic = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, directory_disk, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return data[:end] + record + locator + classic
+
+
+def stub_in_front():
+    """A stub, then a jar written after it, its offsets counted from the
+    file's start (what zip -A does to a self-extracting archive)."""
+    out = io.BytesIO()
+    out.write(b"#!/bin/sh\nexec java -jar \"$0\"\n")
+    jar(into=out)
+    return out.getvalue()
+
+
+def first_local_header_gone():
+    """A jar whose first entry, Main.class, lost its local header's
+    signature; the manifest after it is whole."""
+    data = bytearray(jar(None, extra=(("META-INF/MANIFEST.MF", MANIFEST, zipfile.ZIP_STORED),)))
+    data[:4] = b"PK\0\0"
+    return bytes(data)
+
+
+def empty_end_record():
+    return struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, 0, 0, 0, 0, 0)
+
+
+@functools.lru_cache(maxsize=None)
+def jar_cases():
+    """(tag, archive, None when the check accepts it or a fragment of its
+    error) for jars built here; java -jar must agree on each."""
+    good = jar()
+    many = jar(extra=[("e/%05d" % i, b"", zipfile.ZIP_STORED) for i in range(70000)])
+    assert many[-42:-38] == b"PK\x06\x07", "zipfile wrote no ZIP64 end records"
+    line = b"X-Long: " + b"x" * (511 - 8)
+    bzip2 = (("notes.txt", b"bzip2 is not for jars", zipfile.ZIP_BZIP2),)
+    return (
+        ("plain executable jar", good, None),
+        ("with an archive comment", jar(comment=b"built by hand"), None),
+        ("70,000 entries, so ZIP64 end records", many, None),
+        ("ZIP64 end records, classic size and offset 0xFFFFFFFF", with_zip64_end(good), None),
+        ("ZIP64 locator a byte off", with_zip64_end(good, 1), "no ZIP64 end-of-central-directory record"),
+        # Some writers fill every classic field with 0xFFFF; java -jar then refuses.
+        ("ZIP64 end records, classic directory disk 0xFFFF", with_zip64_end(good, directory_disk=0xFFFF),
+         "starts on disk 65535"),
+        ("manifest deflated", jar(method=zipfile.ZIP_DEFLATED), None),
+        ("manifest with a data descriptor", streamed_jar(), None),
+        ("CRLF line ends", jar(b"Manifest-Version: 1.0\r\nMain-Class: Main\r\n\r\n"), None),
+        ("bare CR line ends", jar(b"Manifest-Version: 1.0\rMain-Class: Main\r\r"), None),
+        ("Main-Class split by a continuation line", jar(b"Main-Class: Ma\n in\n"), None),
+        ("attribute name in other case", jar(b"main-class: Main\n"), None),
+        ("a 511-byte line", jar(line + b"\nMain-Class: Main\n"), None),
+        ("a 512-byte line", jar(line + b"x\nMain-Class: Main\n"), "longer than the 511 bytes"),
+        ("Main-Class only in an entry's section",
+         jar(b"Manifest-Version: 1.0\n\nName: Main.class\nMain-Class: Main\n"), "in an entry's section"),
+        ("Main-Class on a last line without a line break", jar(b"Main-Class: Main"), "has no line break"),
+        ("manifest without Main-Class", jar(b"Manifest-Version: 1.0\n"), NO_MAIN_CLASS),
+        ("empty Main-Class", jar(b"Main-Class: \n"), "empty Main-Class"),
+        ("no space after the colon", jar(b"Main-Class:Main\n"), "a colon and a space"),
+        ("a section without Name after a blank line", jar(b"Main-Class: Main\n\nCreated-By: hand\n"),
+         "without 'Name: '"),
+        ("no manifest", jar(None), NO_MANIFEST % "1 entry"),
+        ("manifest name in other case", jar(name="meta-inf/manifest.mf"), NO_MANIFEST % "2 entries"),
+        ("an entry packed with bzip2", jar(extra=bzip2), "method 12"),
+        ("first entry's local header gone", first_local_header_gone(), "its first entry has no local file header"),
+        ("data in front, offsets for the jar alone", b"#!/bin/sh\nexit 1\n" + good, None),
+        ("data in front, offsets moved for it", stub_in_front(), None),
+        ("two jars joined", good + good, None),
+        ("comment holding PK\\5\\6", jar(comment=b"not an end record: PK\x05\x06 PK\x05\x06"), None),
+        ("comment ending in an end record that fits", jar(comment=b"spare " + empty_end_record()),
+         NO_MANIFEST % "no entries"),
+        ("a byte after the end record", good + b"\x00", "no end-of-central-directory record"),
+        ("cut short by a byte", good[:-1], "no end-of-central-directory record"),
+        ("cut in half", good[:len(good) // 2], "no end-of-central-directory record"),
+        ("not a ZIP archive", b"Main-Class: Main\n" * 20, "no end-of-central-directory record"),
+        ("empty", b"", "too short"),
+    )
+
+
 class InstallerArchive(unittest.TestCase):
+    """What the check says about each jar, with or without a java here."""
+
     def test_cases(self):
-        good = zip_bytes()
-        cases = [
+        cases = jar_cases() + (
             ("demo installer", INSTALLER, None),
-            ("small zip", good, None),
-            ("zip with a comment", zip_bytes(b"built by hand"), "comment"),
-            ("trailing byte", good + b"\x00", "not an end-of-central-directory"),
-            ("bytes in front", b"\x00" * 10 + good, "plus 22"),
-            ("two archives joined", good + good, "plus 22"),
-            ("cut short", good[:-1], "not an end-of-central-directory"),
-            ("empty", b"", "too short"),
-            ("a program", RUNTIME, "not an end-of-central-directory"),
-        ]
+            ("a program", RUNTIME, "no end-of-central-directory record"),
+        )
         for tag, data, fragment in cases:
             with self.subTest(tag):
                 errors = check_payloads.check_installer(data)
@@ -97,12 +241,61 @@ class InstallerArchive(unittest.TestCase):
                     self.assertIn(fragment, errors[0])
 
 
+class ManifestValue(unittest.TestCase):
+    """The Main-Class value read from a manifest, where the verdict alone
+    would not show a misread."""
+
+    def test_cases(self):
+        cases = [
+            # tag, manifest, Main-Class
+            ("split by a continuation line", b"Main-Class: app.Ma\n in\n", "app.Main"),
+            ("split after the colon", b"Main-Class: \n app.Main\n", "app.Main"),
+            ("CRLF line ends", b"Manifest-Version: 1.0\r\nMain-Class: app.Main\r\n X\r\n\r\n", "app.MainX"),
+            ("bare CR line ends", b"Main-Class: app.Main\r X\rClass-Path: lib.jar\r", "app.MainX"),
+            ("name in other case", b"MAIN-CLASS: app.Main\n", "app.Main"),
+            ("blanks around the value", b"Main-Class:  app.Main \t\n", "app.Main"),
+            ("the later of two", b"Main-Class: app.First\nMain-Class: app.Second\n", "app.Second"),
+        ]
+        for tag, text, value in cases:
+            with self.subTest(tag):
+                self.assertEqual(check_payloads.main_class(text), value)
+
+
+class JavaAgrees(unittest.TestCase):
+    """The check accepts exactly the jars the host's java -jar starts."""
+
+    def test_cases(self):
+        missing = java_missing()
+        if missing:
+            self.skipTest(missing)
+        with tempfile.TemporaryDirectory() as folder:
+            for tag, data, _ in jar_cases():
+                with self.subTest(tag):
+                    path = os.path.join(folder, "installer.jar")
+                    with open(path, "wb") as f:
+                        f.write(data)
+                    try:
+                        ran = subprocess.run(["java", "-jar", path], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                             stderr=subprocess.STDOUT, universal_newlines=True, errors="replace",
+                                             timeout=60)
+                    except subprocess.TimeoutExpired:
+                        self.fail("java -jar did not end within a minute")
+                    started = ran.returncode == 0 and STARTED in ran.stdout
+                    errors = check_payloads.check_installer(data)
+                    self.assertEqual(not errors, started,
+                                     "check: %s; java -jar (exit %d): %s" % (errors, ran.returncode, ran.stdout))
+
+
 def run_main(module, argv):
     """(exit status, stderr) of module.main(argv)."""
     err = io.StringIO()
     with contextlib.redirect_stderr(err):
         status = module.main(argv)
     return status, err.getvalue()
+
+
+# What make_sized_zip.py puts in every jar it makes.
+SIZED_MANIFEST = b"Manifest-Version: 1.0\r\nMain-Class: Main\r\nCreated-By: make_sized_zip.py\r\n\r\n"
 
 
 def make_sized_zip(size, path, sparse=False):
@@ -200,13 +393,14 @@ class CombinedSize(unittest.TestCase):
 
 
 class SizedZip(unittest.TestCase):
-    """make_sized_zip.py makes plain ZIPs of exactly the size asked for."""
+    """make_sized_zip.py makes plain ZIPs of exactly the size asked for,
+    jars the installer check accepts."""
 
     def test_cases(self):
         cases = [
             # tag, size, sparse
-            ("smallest", 214, False),
-            ("a few hundred bytes", 300, False),
+            ("smallest", 310, False),
+            ("a few hundred bytes", 400, False),
             ("one byte over a chunk", 8388609, False),
             ("20 MB hole", 20000000, True),
             ("above 2 GiB, where zipfile turns to ZIP64", 2200000000, True),
@@ -237,10 +431,14 @@ class SizedZip(unittest.TestCase):
         self.assertEqual(struct.unpack_from("<H", end, 20)[0], 0, "a comment")
         with open(path, "rb") as f:
             with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                self.assertEqual(check_payloads.check_installer(data), [])
+                errors = check_payloads.check_installer(data)
+        self.assertEqual(errors, [])
         with zipfile.ZipFile(path) as archive:
             infos = archive.infolist()
-            self.assertEqual([i.filename for i in infos], ["META-INF/", "payload.bin"])
+            self.assertEqual([i.filename for i in infos], ["META-INF/MANIFEST.MF", "payload.bin"])
+            manifest = archive.read(infos[0])
+            self.assertEqual(manifest, SIZED_MANIFEST)
+            self.assertEqual(check_payloads.main_class(manifest), "Main")
             for info in infos:
                 self.assertEqual(info.compress_type, zipfile.ZIP_STORED, info.filename)
                 self.assertEqual(info.date_time, (2020, 1, 1, 0, 0, 0), info.filename)
@@ -260,11 +458,19 @@ class SizedZip(unittest.TestCase):
                     self.assertEqual(start.strip(b"\0") == b"", sparse, "payload zeros only when sparse")
             else:
                 self.assertEqual(payload.CRC, crc_of_zeros(payload.file_size))
+        if size <= 32 << 20:
+            again = path + ".again"
+            made = make_sized_zip(size, again, sparse)
+            self.assertEqual(made.returncode, 0, made.stderr)
+            try:
+                self.assertTrue(filecmp.cmp(path, again, shallow=False), "a second run wrote other bytes")
+            finally:
+                os.remove(again)
 
     def test_refused_sizes(self):
         cases = [
             # tag, size, message fragment
-            ("one byte short of the smallest", 213, "at least 214"),
+            ("one byte short of the smallest", 309, "at least 310"),
             ("a byte more than plain ZIP holds", 0x100000000, "at most 4294967295"),
         ]
         with tempfile.TemporaryDirectory() as folder:
@@ -366,16 +572,14 @@ class ImageSize(unittest.TestCase):
 
 
 class CommandLine(unittest.TestCase):
-    def test_error_names_the_setting_and_the_file(self):
+    def test_error_names_the_setting_the_file_and_the_rule(self):
         with tempfile.TemporaryDirectory() as folder:
             broken = os.path.join(folder, "broken.jar")
             with open(broken, "wb") as f:
-                f.write(zip_bytes(b"comment"))
-            err = io.StringIO()
-            with contextlib.redirect_stderr(err):
-                status = check_payloads.main(["--installer", "BRACKENHUE_INSTALLER_ARCHIVE", broken])
+                f.write(jar(b"Manifest-Version: 1.0\n"))
+            status, err = run_main(check_payloads, ["--installer", "BRACKENHUE_INSTALLER_ARCHIVE", broken])
             self.assertEqual(status, 1)
-            self.assertIn("error: BRACKENHUE_INSTALLER_ARCHIVE: " + broken + ":", err.getvalue())
+            self.assertEqual(err, "error: BRACKENHUE_INSTALLER_ARCHIVE: %s: %s\n" % (broken, NO_MAIN_CLASS))
 
 
 if __name__ == "__main__":
