@@ -1018,19 +1018,23 @@ void age(const std::wstring& folder, int hours) {
 }
 
 TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
+  enum class Use { kNone, kHeldByLauncher, kProgramRunsFromIt, kJarOpen };
   const struct {
     const char* tag;
     std::wstring name;
     int ageHours;
-    bool held;  // as by a running launcher
+    Use use;
     bool removed;
   } folders[] = {
-      {"stale, with a runtime inside", L"Brackenhue-oldaa", 30, false, true},
-      {"fresh", L"Brackenhue-newaa", 2, false, false},
-      {"stale but held by a running launcher", L"Brackenhue-runaa", 30, true, false},
-      {"look-alike: four letters", L"Brackenhue-abcd", 30, false, false},
-      {"look-alike: capitals", L"Brackenhue-ABCDE", 30, false, false},
-      {"look-alike: six letters", L"Brackenhue-abcdef", 30, false, false},
+      {"stale, with a runtime inside", L"Brackenhue-oldaa", 30, Use::kNone, true},
+      {"fresh", L"Brackenhue-newaa", 2, Use::kNone, false},
+      {"stale but held by a running launcher", L"Brackenhue-runaa", 30, Use::kHeldByLauncher, false},
+      // A relaunched installer that outlived its launcher.
+      {"stale but its javaw still runs", L"Brackenhue-javaa", 30, Use::kProgramRunsFromIt, false},
+      {"stale but its jar is open", L"Brackenhue-jaraa", 30, Use::kJarOpen, false},
+      {"look-alike: four letters", L"Brackenhue-abcd", 30, Use::kNone, false},
+      {"look-alike: capitals", L"Brackenhue-ABCDE", 30, Use::kNone, false},
+      {"look-alike: six letters", L"Brackenhue-abcdef", 30, Use::kNone, false},
   };
   // A read-only file outside TMP, hard-linked into every folder: its
   // attributes belong to the file, whichever name they are changed through.
@@ -1039,6 +1043,7 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
   ASSERT_TRUE(writeFile(linkedFile, "shared"));
   ASSERT_TRUE(SetFileAttributesW(linkedFile.c_str(), FILE_ATTRIBUTE_READONLY));
   std::vector<UniqueFileHandle> holders;
+  std::vector<UniqueHandle> running;
   for (const auto& f : folders) {
     const std::wstring folder = tmp.file(f.name);
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
@@ -1046,19 +1051,47 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
     ASSERT_TRUE(writeFile(folder + L"\\jre\\release", "JAVA_VERSION=\"1.8.0_281\"\n"));
     ASSERT_TRUE(writeFile(folder + L"\\jre_x64.exe", "MZ"));
     ASSERT_TRUE(CreateHardLinkW((folder + L"\\jre\\linked.dll").c_str(), linkedFile.c_str(), nullptr));
+    if (f.use == Use::kProgramRunsFromIt) {
+      ASSERT_TRUE(CreateDirectoryW((folder + L"\\jre\\bin").c_str(), nullptr));
+      ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), (folder + L"\\jre\\bin\\javaw.exe").c_str(),
+                            FALSE));
+    }
+    if (f.use == Use::kJarOpen) {
+      ASSERT_TRUE(writeFile(folder + L"\\brackenhue.jar", "PK"));
+    }
     age(folder + L"\\jre", f.ageHours);
     age(folder, f.ageHours);
-    if (f.held) {
+    if (f.use == Use::kHeldByLauncher) {
       // As a running launcher holds its own workspace.
       holders.emplace_back(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
       ASSERT_TRUE(holders.back().valid());
+    }
+    if (f.use == Use::kJarOpen) {
+      // As a running Java holds its jar.
+      holders.emplace_back(CreateFileW((folder + L"\\brackenhue.jar").c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holders.back().valid());
+    }
+    if (f.use == Use::kProgramRunsFromIt) {
+      std::wstring line = L"javaw.exe sleep 60000";
+      STARTUPINFOW startup{};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION info{};
+      ASSERT_TRUE(CreateProcessW((folder + L"\\jre\\bin\\javaw.exe").c_str(), line.data(), nullptr, nullptr, FALSE,
+                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+      CloseHandle(info.hThread);
+      running.emplace_back(info.hProcess);
     }
   }
   const InstallRun run = install(L"launcher-java18.exe", start.path());
   EXPECT_EQ(run.result.exitCode, 0u);
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
   holders.clear();
+  for (const UniqueHandle& process : running) {
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), INFINITE);
+  }
   for (const auto& f : folders) {
     SCOPED_TRACE(f.tag);
     const std::wstring folder = tmp.file(f.name);
@@ -1068,7 +1101,7 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
     }
   }
   // And the run's own workspace is gone as always.
-  EXPECT_EQ(folderEntries(tmp.path()).size(), 5u) << listing(tmp.path());
+  EXPECT_EQ(folderEntries(tmp.path()).size(), 7u) << listing(tmp.path());
   // The removed link took nothing from the file outside.
   EXPECT_EQ(GetFileAttributesW(linkedFile.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
   std::string shared;
