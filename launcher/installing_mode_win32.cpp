@@ -84,9 +84,11 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
 }
 
 void reportNoJava(JavaInstall& result, const JavaInstall& minimum, JavaSearchPlatform& platform,
-                  const StatusModel& status) {
+                  const StatusModel& status, int runtimeExit) {
   const bool older = findJava(result, false, minimum, false, false, "", "", false, platform);
-  showBox(boxOwner(status), noJavaReason(older), kNoJavaCaption);
+  // No Java at all after the runtime archive failed: that failure is the news.
+  showBox(boxOwner(status), !older && runtimeExit != 0 ? runtimeNotUnpackedReason(runtimeExit) : noJavaReason(older),
+          kNoJavaCaption);
 }
 
 }  // namespace
@@ -113,9 +115,10 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   // A runtime that cannot be written does not end the run: an installed Java
   // may still be found. Should none be, this is the cause to report.
   ExtractionFailure runtimeFailure;
+  int runtimeExit = 0;
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &runtimeFailure) == 0) {
     // By full path: a jre_x64.exe beside the launcher must never run.
-    runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
+    runtimeExit = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
   }
 
   status.setStep("SEARCHING");
@@ -130,7 +133,7 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   } else if (runtimeFailure.error != ExtractionError::kNone && runtimeFailure.error != ExtractionError::kNoPayload) {
     showNotWritten(runtimeFailure, status);
   } else {
-    reportNoJava(result, minimum, platform, status);
+    reportNoJava(result, minimum, platform, status, runtimeExit);
   }
 
   // An installer that relaunched itself (elevated) may still run from the

@@ -81,6 +81,12 @@ std::string noJavaReason(bool olderJavaFound) {
          (olderJavaFound ? "your java is too old." : "java could not be found on your computer.") + "\n";
 }
 
+std::string runtimeNotUnpackedReason(int exitCode) {
+  return "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
+         "unpacked (" +
+         (exitCode == -1 ? std::string("it did not start") : "exit code " + std::to_string(exitCode)) + ").\n";
+}
+
 const char kNotWrittenCaption[] = "Installation Failed: Couldn't write files";
 
 std::string notWrittenText(const std::string& failureLine, bool diskFull) {

@@ -99,3 +99,8 @@ std::string extractionErrorLine(bool noPayload, const std::string& failureLine);
 // The reason shown when no Java of at least 1.8.0_00 was found: whether the
 // quiet second search found an older one decides the ending.
 std::string noJavaReason(bool olderJavaFound);
+
+// The reason shown instead when no Java was found at all and the runtime
+// archive ended with `exitCode` other than 0 (-1: it did not start): the
+// carried runtime could not be unpacked, which is the truer cause.
+std::string runtimeNotUnpackedReason(int exitCode);

@@ -6,9 +6,10 @@
 VARIABLE is the build setting the file came from, so a message can say which
 setting to fix. Errors stop the build (exit 1); warnings only print.
 
-Runtime archive: must be a Windows program (PE image). It should be a 32-bit
-(i386) console program followed directly by a 7z archive that ends with the
-file; anything else gets a warning.
+Runtime archive: must be a Windows program (PE image). One given ready-made
+(BRACKENHUE_RUNTIME_ARCHIVE) gets a warning when it is not a 64-bit program
+or not signed; one the build made from a runtime folder or zip is a signed
+(when signing is set) 64-bit program by construction.
 
 Installer archive: must be a jar that java -jar starts, read the way Java
 reads it. The end-of-central-directory record may sit behind a comment; ZIP64
@@ -33,9 +34,8 @@ import struct
 import sys
 import zlib
 
-SEVEN_ZIP = b"7z\xbc\xaf\x27\x1c"
-IMAGE_FILE_MACHINE_I386 = 0x14C
-IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+PE32_PLUS = 0x20B
 # The kernel's largest image.
 WINDOWS_IMAGE_LIMIT = 0x77000000
 # Room for everything in the launcher besides the two archives: its code, the
@@ -44,42 +44,33 @@ LAUNCHER_MARGIN = 16 << 20
 PAYLOAD_LIMIT = WINDOWS_IMAGE_LIMIT - LAUNCHER_MARGIN
 
 
-def check_runtime(data):
-    """(errors, warnings) for a runtime archive."""
+def check_runtime(data, ready_made=True):
+    """(errors, warnings) for a runtime archive. A made one (from a runtime
+    folder or zip) is a 64-bit program by construction; a ready-made one
+    gets warnings for what machines and policies refuse."""
     if len(data) < 0x40 or data[:2] != b"MZ":
         return ["it is not a Windows program: it does not start with an MZ header"], []
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
         return ["it is not a Windows program: the MZ header does not lead to a PE signature"], []
-    machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+    machine, _, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
     optional = pe + 24
     if optional + optional_size > len(data) or optional_size < 70:
         return ["it is not a Windows program: its PE headers are cut short"], []
+    if not ready_made:
+        return [], []
     warnings = []
-    if machine != IMAGE_FILE_MACHINE_I386:
-        warnings.append("it is not a 32-bit (i386) program (machine 0x%04x)" % machine)
-    subsystem = struct.unpack_from("<H", data, optional + 68)[0]
-    if subsystem != IMAGE_SUBSYSTEM_WINDOWS_CUI:
-        warnings.append("it is not a console program (subsystem %d)" % subsystem)
-
-    image_end = 0
-    table = optional + optional_size
-    for i in range(sections):
-        at = table + 40 * i
-        if at + 40 > len(data):
-            return ["it is not a Windows program: its section table is cut short"], []
-        raw_size, raw_pointer = struct.unpack_from("<II", data, at + 16)
-        if raw_size:
-            image_end = max(image_end, raw_pointer + raw_size)
-    archive_size = len(data) - image_end
-    if data[image_end:image_end + 6] != SEVEN_ZIP:
-        warnings.append("no 7z archive follows the program (at byte %d)" % image_end)
-    elif archive_size < 32:
-        warnings.append("the 7z archive after the program is cut short")
-    else:
-        next_offset, next_size = struct.unpack_from("<QQ", data, image_end + 12)
-        if 32 + next_offset + next_size != archive_size:
-            warnings.append("the 7z archive after the program does not end with the file")
+    if machine != IMAGE_FILE_MACHINE_AMD64:
+        warnings.append("it is not a 64-bit program (machine 0x%04x): Windows without 32-bit support cannot run it; "
+                        "name the runtime folder or the vendor's zip instead (BRACKENHUE_RUNTIME_FOLDER or "
+                        "BRACKENHUE_RUNTIME_ZIP) and the build makes a 64-bit archive" % machine)
+    magic = struct.unpack_from("<H", data, optional)[0]
+    security = optional + (144 if magic == PE32_PLUS else 128)
+    signed = security + 8 <= optional + optional_size and struct.unpack_from("<II", data, security)[1] > 0
+    if not signed:
+        warnings.append("it is not signed: machines whose policy lets only signed programs run from TMP refuse it, "
+                        "and scanners flag it; the build signs an archive it makes when the signing settings are "
+                        "given")
     return [], warnings
 
 
@@ -415,7 +406,7 @@ def main(argv):
                 data = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if size else b""
                 try:
                     if kind == "runtime":
-                        errors, warnings = check_runtime(data)
+                        errors, warnings = check_runtime(data, variable == "BRACKENHUE_RUNTIME_ARCHIVE")
                     else:
                         errors, warnings = check_installer(data), []
                 finally:

@@ -5,8 +5,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
 # Debian packages the build and the tests need; "pkg:arch" for foreign ones.
-packages="cmake ninja-build python3 g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick googletest
+packages="cmake ninja-build python3 g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
+binutils-mingw-w64-x86-64 nsis wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick googletest
 openjdk-17-jdk-headless bc osslsigncode openssl"
 
 missing_packages() {

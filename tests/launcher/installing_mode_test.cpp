@@ -7,6 +7,9 @@
 //   launcher-nojava       unpacks nothing
 //   launcher-brokenjavaw  1.8.0_00, but its javaw.exe is no program
 //   launcher-java18-nojar 1.8.0_00, and no installer archive at all
+//   launcher-runtimefails unpacks nothing and ends with exit code 2
+//   launcher-madefolder   a runtime archive the build made (NSIS) from a
+//   launcher-madezip      runtime folder of about 1,500 files, or its zip
 // and the three-chunk installer archive.
 
 #include <gtest/gtest.h>
@@ -159,6 +162,23 @@ TEST_F(Installing, JavaInTheWorkspaceRunsTheInstallerAndLeavesNothing) {
   EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
+// Runtime archives the build makes from a runtime folder or a vendor's zip:
+// 64-bit programs that unpack "jre" beside themselves, silently.
+TEST_F(Installing, RuntimeArchivesMadeByTheBuild) {
+  for (const wchar_t* launcher : {L"launcher-madefolder.exe", L"launcher-madezip.exe"}) {
+    SCOPED_TRACE(narrow(launcher));
+    const InstallRun run = install(launcher, start.path());
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    EXPECT_EQ(run.result.out, "Searching for a JVM\n - trying priority hint: (jre) yes\n");
+    ASSERT_EQ(run.javaw.size(), 1u);
+    EXPECT_EQ(run.javaw[0].at("command"),
+              "\"jre\\bin\\javaw.exe\" \"-Dorig.dir=" + narrow(start.path()) + "\" -jar brackenhue.jar");
+    EXPECT_EQ(run.javaw[0].at("jar_size"), std::to_string(jar().size()));
+    EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
+  }
+}
+
 TEST_F(Installing, FailedOrUnstartableInstallerShowsInstallationError) {
   const struct {
     const char* tag;
@@ -221,6 +241,12 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
     const char* reason;
   } cases[] = {
       {"no Java anywhere", L"launcher-nojava.exe", {}, kNotFound},
+      // Its failure, not a missing Java, is the news.
+      {"the runtime archive failed, no Java anywhere", L"launcher-runtimefails.exe", {},
+       "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
+       "unpacked (exit code 2).\n"},
+      {"the runtime archive failed, an old Java in JAVA_HOME", L"launcher-runtimefails.exe",
+       {{L"JAVA_HOME", oldJava.path()}}, kTooOld},
       {"only an old Java in JAVA_HOME", L"launcher-nojava.exe", {{L"JAVA_HOME", oldJava.path()}}, kTooOld},
       // The second search does not look in the workspace again.
       {"only an old Java unpacked", L"launcher-java17.exe", {}, kNotFound},

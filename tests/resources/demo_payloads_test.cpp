@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "tests/support/child_process.h"
@@ -17,8 +16,6 @@ namespace {
 class DemoPayloads : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The demo runtime archive is a 32-bit program, as real ones are.
-    if (const char* why = std::getenv("BRACKENHUE_NO_32BIT")) GTEST_SKIP() << why;
     std::string bytes;
     ASSERT_TRUE(readFile(executableDir() + L"\\fixtures\\runtime.exe", &bytes));
     ASSERT_TRUE(writeFile(dir.file(L"jre_x64.exe"), bytes));

@@ -92,6 +92,14 @@ TEST(InstallingPlan, NoJavaReasons) {
             "computer.\n");
 }
 
+TEST(InstallingPlan, RuntimeThatCouldNotBeUnpacked) {
+  const std::string opening = "This version of Brackenhue requires java 1.8.0_00 or greater, but ";
+  EXPECT_EQ(runtimeNotUnpackedReason(2), opening + "the bundled Java runtime could not be unpacked (exit code 2).\n");
+  EXPECT_EQ(runtimeNotUnpackedReason(-1), opening + "the bundled Java runtime could not be unpacked (it did not start).\n");
+  EXPECT_EQ(runtimeNotUnpackedReason(-1073741515),
+            opening + "the bundled Java runtime could not be unpacked (exit code -1073741515).\n");
+}
+
 TEST(InstallingPlan, FailedWritesSayWhatHelps) {
   const std::string line = "cannot write \"C:\\T\\Brackenhue-abcde\\jre_x64.exe\": reason";
   const std::string opening = "The installation could not write a file it needs in the temp folder:\n" + line + "\n";

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runtime archives made by the build, as a release engineer makes them:
+#  - a release build without tests, around a runtime folder and an installer
+#    jar, with a PATH that holds only the 64-bit cross compiler, CMake,
+#    Ninja, Python and makensis (no Wine, no X server, no JDK);
+#  - built twice, in two folders, it gives the same archive and launcher;
+#  - the archive is made again when a file of the folder changes, is added
+#    or removed, and not otherwise;
+#  - with signing set, the archive inside the launcher verifies against the
+#    certificate;
+#  - two runtime settings at once are refused, naming both.
+# usage: runtime_builds.sh SOURCE_DIR WORK_DIR JAR JAVA_EXE JAVAW_EXE
+set -uo pipefail
+src=$1
+work=$(realpath -m "$2")
+jar=$3
+java=$4
+javaw=$5
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+log() { echo "== $*"; }
+
+# The tools a release build may use, and nothing else.
+tools="$work/tools"
+mkdir -p "$tools"
+for tool in cmake ninja python3 makensis /usr/bin/x86_64-w64-mingw32-*; do
+  path=$(command -v "$tool") || { echo "SKIP: $tool is not installed"; exit 77; }
+  ln -s "$path" "$tools/$(basename "$tool")"
+done
+for absent in wine Xvfb javac jar i686-w64-mingw32-g++-posix; do
+  PATH="$tools" command -v "$absent" >/dev/null && fail "$absent is on the restricted PATH"
+done
+
+folder="$work/runtime folder"
+python3 "$src/tests/release/make_runtime_folder.py" "$folder" --java "$java" --javaw "$javaw" --zip "$work/runtime.zip"
+
+# configure FOLDER [cmake arguments]: a launcher-only release build with the
+# restricted PATH.
+configure() {
+  local build=$1
+  shift
+  env -i HOME="$HOME" PATH="$tools" cmake -S "$src" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" "$@" >>"$build.log" 2>&1
+}
+build() { env -i HOME="$HOME" PATH="$tools" cmake --build "$1" --target brackenhue-setup >>"$1.log" 2>&1; }
+archive() { echo "$1/resources/runtime/jre_x64.exe"; }
+same() {
+  if cmp -s "$1" "$2"; then echo "identical: $3 ($(stat -c %s "$1") bytes)"; else fail "$3 differ"; fi
+}
+
+log "release build from a runtime folder, PATH: $(ls "$tools" | grep -v mingw32 | tr '\n' ' ')+ mingw-w64"
+a="$work/first"
+b="$work/elsewhere/second build"
+mkdir -p "$(dirname "$b")"
+start=$(date +%s.%N)
+configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$a" || { cat "$a.log"; fail "build in $a"; exit 1; }
+echo "first build: $(echo "$(date +%s.%N) - $start" | bc) s"
+sleep 1
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$b" || { cat "$b.log"; fail "build in $b"; exit 1; }
+same "$(archive "$a")" "$(archive "$b")" "runtime archives made in two folders"
+same "$a/bin/brackenhue-setup.exe" "$b/bin/brackenhue-setup.exe" "launchers made in two folders"
+echo "folder $(du -sb "$folder" | cut -f1) bytes in $(find "$folder" -type f | wc -l) files; archive $(stat -c %s "$(archive "$a")") bytes"
+
+log "from the zip with one top folder: the same archive"
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build "$b" ||
+  { cat "$b.log"; fail "build from the zip"; }
+same "$(archive "$a")" "$(archive "$b")" "archives from the folder and from its zip"
+
+log "what makes the archive again"
+# remade WHAT: builds $a and says whether the archive was made again.
+remade() {
+  local before after
+  before=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
+  sleep 1.1
+  build "$a" || { cat "$a.log"; fail "$1: build"; }
+  after=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
+  [ "$before" != "$after" ]
+}
+remade "nothing changed" && fail "the archive was made again with nothing changed" || echo "nothing changed: kept"
+touch "$folder/release"
+remade "a file touched" && echo "a file touched: made again (its date may have changed)" || echo "a file touched: kept"
+echo "changed" >>"$folder/lib/module 03/Entry 0003.class"
+remade "a file changed" && echo "a file changed: made again" || fail "a changed file did not make the archive again"
+echo "new" >"$folder/lib/added.txt"
+remade "a file added" && echo "a file added: made again" || fail "an added file did not make the archive again"
+rm "$folder/lib/added.txt"
+remade "a file removed" && echo "a file removed: made again" || fail "a removed file did not make the archive again"
+mkdir "$folder/lib/new empty folder"
+remade "an empty folder added" && echo "an empty folder added: made again" ||
+  fail "an added empty folder did not make the archive again"
+
+log "two runtime settings at once"
+refused="$work/refused"
+if configure "$refused" -DBRACKENHUE_RUNTIME_FOLDER="$folder" -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip"; then
+  fail "configuring with two runtime settings succeeded"
+else
+  text=$(tr -s ' \n' ' ' <"$refused.log")
+  [[ "$text" == *"BRACKENHUE_RUNTIME_FOLDER=$folder and BRACKENHUE_RUNTIME_ZIP=$work/runtime.zip"* ]] &&
+    echo "refused, naming both" || { cat "$refused.log"; fail "the refusal does not name both settings"; }
+fi
+
+log "signed: the archive inside the launcher verifies"
+certs="$work/certs"
+mkdir -p "$certs"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/signer.key" -out "$certs/signer.pem" -days 2 \
+  -subj "/CN=Brackenhue throwaway signer" -addext "extendedKeyUsage=codeSigning" \
+  -addext "keyUsage=digitalSignature" 2>/dev/null
+signed="$work/signed"
+cmake -S "$src" -B "$signed" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" \
+  -DBRACKENHUE_RUNTIME_FOLDER="$folder" -DBRACKENHUE_SIGNING_CERTIFICATE="$certs/signer.pem" \
+  -DBRACKENHUE_SIGNING_KEY="$certs/signer.key" >>"$signed.log" 2>&1 &&
+  SOURCE_DATE_EPOCH=1700000000 cmake --build "$signed" --target brackenhue-setup >>"$signed.log" 2>&1 ||
+  { cat "$signed.log"; fail "signed build"; }
+# The archive as the launcher carries it: its chunks joined in order.
+inside="$work/inside.exe"
+: >"$inside"
+for index in $(seq 1 9999); do
+  chunk="$signed/resources/chunks/JAVA_$index.bin"
+  [ -f "$chunk" ] || break
+  cat "$chunk" >>"$inside"
+done
+same "$(archive "$signed")" "$inside" "the signed archive and the chunks the launcher carries"
+if osslsigncode verify -CAfile "$certs/signer.pem" -in "$inside" >"$inside.verify" 2>&1; then
+  echo "the archive inside verifies"
+else
+  cat "$inside.verify"
+  fail "the archive inside does not verify"
+fi
+grep -q "Signing time: Nov 14 22:13:20 2023" "$inside.verify" && echo "signing time from SOURCE_DATE_EPOCH" ||
+  { grep -i "time" "$inside.verify"; fail "the signing time is not SOURCE_DATE_EPOCH"; }
+osslsigncode verify -CAfile "$certs/signer.pem" -in "$signed/bin/brackenhue-setup.exe" >/dev/null 2>&1 &&
+  echo "the launcher verifies" || fail "the launcher does not verify"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all runtime build checks passed"
