@@ -15,7 +15,7 @@ Before anything is made, the input is checked:
     stream), none of <>"|?* or control characters, no trailing dot or blank,
     no reserved device name (CON, NUL, COM1, ...), no two names that differ
     only in letter case, no symbolic links; in zip names a backslash counts
-    as a separator;
+    as a separator, in a folder's names it is refused;
   - bin\\java.exe is a 64-bit console program and bin\\javaw.exe a 64-bit
     windowed program (PE32+, x86-64);
   - a "release" file, when there is one, gives a JAVA_VERSION of at least
@@ -72,6 +72,9 @@ def name_problem(parts):
             return "it has a '%s' part, which would land elsewhere" % part
         if ":" in part:
             return "it holds ':', which Windows takes for an alternate data stream"
+        if "\\" in part:
+            # Only a folder's names get here: Windows would split them.
+            return "it holds '\\', which Windows takes for a separator"
         bad = sorted(FORBIDDEN.intersection(part)) + ["\\x%02x" % ord(c) for c in part if ord(c) < 32]
         if bad:
             return "it holds %s, which Windows names cannot" % " ".join(bad)
@@ -284,7 +287,7 @@ def stage(root, entries, folder):
     return staged
 
 
-def nsis_script(entries, staged, output):
+def nsis_script(entries, staged, output, solid=False):
     def installed(parts):
         return "$EXEDIR\\jre" + "".join("\\" + nsis_string(part) for part in parts)
 
@@ -292,7 +295,7 @@ def nsis_script(entries, staged, output):
         "Unicode true",
         "Target amd64-unicode",
         "RequestExecutionLevel user",
-        "SetCompressor /FINAL lzma",
+        "SetCompressor /SOLID /FINAL lzma" if solid else "SetCompressor /FINAL lzma",
         "SetDateSave off",
         "SilentInstall silent",
         "CRCCheck on",
@@ -377,7 +380,7 @@ def check_archive(path):
                       % (path, level.group(1) if level else "(none)"))
 
 
-def make(setting, folder, zip_path, work, output, makensis):
+def make(setting, folder, zip_path, work, output, makensis, solid=False):
     source = folder or zip_path
     if folder:
         if not os.path.isdir(folder):
@@ -399,7 +402,7 @@ def make(setting, folder, zip_path, work, output, makensis):
                       % (setting, output))
     os.makedirs(os.path.dirname(output), exist_ok=True)
     with open(script, "w", encoding="utf-8") as f:
-        f.write(nsis_script(entries, staged, output))
+        f.write(nsis_script(entries, staged, output, solid))
     made = subprocess.run([makensis, "-V2", "-INPUTCHARSET", "UTF8", script],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if made.returncode != 0:
@@ -417,10 +420,13 @@ def main(argv):
     parser.add_argument("--output", required=True)
     parser.add_argument("--makensis", default="makensis")
     parser.add_argument("--check-only", action="store_true")
+    # For measuring only (bench/whole_run.sh): a solid archive unpacks its
+    # whole block into %TEMP% first.
+    parser.add_argument("--solid", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     try:
         make(args.setting, args.folder, args.zip, args.work, args.output,
-             None if args.check_only else args.makensis)
+             None if args.check_only else args.makensis, args.solid)
     except Refused as error:
         print("error: %s" % error, file=sys.stderr)
         return 1
