@@ -41,6 +41,7 @@ import struct
 import subprocess
 import sys
 import zipfile
+import zlib
 
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 PE32_PLUS = 0x20B
@@ -130,9 +131,9 @@ def check_program(setting, path, name, data, subsystem):
 
 
 def release_version(text):
-    """The JAVA_VERSION of a release file as (first, second) numbers, the old
-    1.x form read as its second number: "1.8.0_281" gives 8, "17.0.8" 17,
-    "21" 21, "22-ea" 22. None when there is none or it does not read."""
+    """The feature release a release file's JAVA_VERSION names, the old 1.x
+    form read as its second number: "1.8.0_281" gives 8, "17.0.8" 17, "21"
+    21, "22-ea" 22. None when there is none or it does not read."""
     for line in text.splitlines():
         key, _, value = line.partition("=")
         if key.strip() != "JAVA_VERSION":
@@ -223,19 +224,23 @@ def unpack_zip(setting, path, target):
         if os.path.exists(target):
             shutil.rmtree(target)
         os.makedirs(target)
-        for parts, folder, info in entries:
-            if parts[:len(prefix)] != prefix:
-                continue
-            relative = parts[len(prefix):]
-            if not relative:
-                continue
-            destination = os.path.join(target, *relative)
-            if folder:
-                os.makedirs(destination, exist_ok=True)
-                continue
-            os.makedirs(os.path.dirname(destination), exist_ok=True)
-            with archive.open(info) as source, open(destination, "wb") as out:
-                shutil.copyfileobj(source, out, 1 << 20)
+        try:
+            for parts, folder, info in entries:
+                if parts[:len(prefix)] != prefix:
+                    continue
+                relative = parts[len(prefix):]
+                if not relative:
+                    continue
+                destination = os.path.join(target, *relative)
+                if folder:
+                    os.makedirs(destination, exist_ok=True)
+                    continue
+                os.makedirs(os.path.dirname(destination), exist_ok=True)
+                with archive.open(info) as source, open(destination, "wb") as out:
+                    shutil.copyfileobj(source, out, 1 << 20)
+        except (OSError, zipfile.BadZipFile, zlib.error, EOFError) as error:
+            # A file and a folder of one name, or a damaged entry.
+            raise Refused("%s: %s: its entries cannot be unpacked as a runtime folder (%s)" % (setting, path, error))
     return target
 
 
@@ -397,9 +402,10 @@ def make(setting, folder, zip_path, work, output, makensis, solid=False):
     script = os.path.join(work, "runtime.nsi")
     staged = stage(root, entries, os.path.abspath(os.path.join(work, "files")))
     output = os.path.abspath(output)
-    if '"' in output or "$" in output:
-        raise Refused("%s: the build folder %s holds a quote or a dollar sign, which makensis cannot be given"
-                      % (setting, output))
+    for given in (output, os.path.abspath(work)):
+        if '"' in given or "$" in given:
+            raise Refused("%s: the build folder %s holds a quote or a dollar sign, which makensis cannot be given"
+                          % (setting, given))
     os.makedirs(os.path.dirname(output), exist_ok=True)
     with open(script, "w", encoding="utf-8") as f:
         f.write(nsis_script(entries, staged, output, solid))
