@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -40,6 +41,18 @@ void deleteEntry(const std::wstring& path, bool folder) {
 }
 
 }  // namespace
+
+std::wstring fullPath(const std::wstring& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  return full;
+}
+
+std::string fullPath(const std::string& path) { return narrow(fullPath(widen(path))); }
 
 void removeTree(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;

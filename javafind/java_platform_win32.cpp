@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/console.h"
+#include "common/folders.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "process/run_command.h"
@@ -44,16 +45,7 @@ bool Win32JavaPlatform::pathExists(const std::string& path) {
   return !path.empty() && GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string Win32JavaPlatform::absolutePath(const std::string& path) {
-  const std::wstring wide = widen(path);
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (path.empty() || needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
-  return narrow(full);
-}
+std::string Win32JavaPlatform::absolutePath(const std::string& path) { return fullPath(path); }
 
 std::string Win32JavaPlatform::expandVariables(const std::string& text) {
   if (text.find('%') == std::string::npos) return text;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "common/folders.h"
 #include "common/text.h"
 #include "javafind/java_install.h"
 #include "javafind/java_platform_win32.h"

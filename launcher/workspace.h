@@ -68,8 +68,5 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
 // seconds each; a folder that still holds other files stays at once.
 void cleanUpWorkspace(const std::string& absolute);
 
-// `path` made absolute against the current folder; unchanged when that fails.
-std::string fullPath(const std::string& path);
-
 // The system folder's cmd.exe, as a full path.
 std::string systemInterpreter();

@@ -38,7 +38,7 @@ std::string tmpFolder() {
 // A full path in its long form and upper case, for comparing: TMP often
 // holds 8.3 forms, and the file system ignores letter case.
 std::string comparable(const std::wstring& path) {
-  std::wstring full = widen(fullPath(narrow(path)));
+  std::wstring full = fullPath(path);
   const DWORD needed = GetLongPathNameW(full.c_str(), nullptr, 0);
   if (needed > 0) {
     std::wstring longForm(needed, L'\0');
@@ -89,17 +89,6 @@ uint64_t secondsSince1970(const FILETIME& time) {
 }
 
 }  // namespace
-
-std::string fullPath(const std::string& path) {
-  const std::wstring wide = widen(path);
-  DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
-  return narrow(full);
-}
 
 std::string recordStartFolder() {
   DWORD needed = GetCurrentDirectoryW(0, nullptr);

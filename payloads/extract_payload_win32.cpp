@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/folders.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "payloads/chunks.h"
@@ -37,16 +38,6 @@ class ChunkLookup {
   std::string baseName_;
   std::wstring type_;
 };
-
-std::wstring fullPathOf(const std::wstring& path) {
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
-  return full;
-}
 
 // The folder part of a full path, with its trailing backslash.
 std::wstring folderOf(const std::wstring& full) {
@@ -177,42 +168,40 @@ class Extraction {
 
   // Puts the whole file in the target's place. Returns 0, or 1 after fail().
   int replaceTarget() {
-    DWORD error = NO_ERROR;
-    for (int attempt = 0;; ++attempt) {
+    for (int attempt = 1;; ++attempt) {
       // Unmarked only for the moment of the rename: a kill in between the
       // attempts still leaves nothing behind.
-      if (marked_ && !markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
-      marked_ = false;
-      error = renameByHandle(file_.get(), target_);
-      if (error == NO_ERROR) {
-        file_.reset();
-        return 0;
+      if (file_ && marked_) {
+        if (!markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
+        marked_ = false;
       }
-      if (refusesRenameByHandle(error)) return replaceByName();
-      marked_ = markForDeletion(file_.get(), true);
+      const DWORD error = replaceOnce();
+      if (error == NO_ERROR) return 0;
       if (failHopeless()) return 1;
-      if (!heldByAnother(error) || attempt + 1 >= kReplaceAttempts) break;
+      if (!heldByAnother(error)) return failWith(error, "replace");
+      if (attempt >= kReplaceAttempts) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
       Sleep(kReplacePauseMs);
     }
-    if (heldByAnother(error)) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
-    return failWith(error, "replace");
   }
 
  private:
-  // For file systems that refuse a rename through the handle: the file is
-  // closed whole (unmarked) and moved by name.
-  int replaceByName() {
-    file_.reset();
-    for (int attempt = 0;; ++attempt) {
-      if (MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-      const DWORD error = GetLastError();
-      if (failHopeless()) return 1;
-      if (!heldByAnother(error) || attempt + 1 >= kReplaceAttempts) {
-        if (heldByAnother(error)) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
-        return failWith(error, "replace");
+  // One try, the file unmarked: renamed through its handle (marked again
+  // when that fails), or, once a file system has refused a rename through
+  // the handle, closed whole and moved by name. Returns the error.
+  DWORD replaceOnce() {
+    if (file_) {
+      const DWORD error = renameByHandle(file_.get(), target_);
+      if (error == NO_ERROR) {
+        file_.reset();
+        return NO_ERROR;
       }
-      Sleep(kReplacePauseMs);
+      if (!refusesRenameByHandle(error)) {
+        marked_ = markForDeletion(file_.get(), true);
+        return error;
+      }
+      file_.reset();
     }
+    return MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) ? NO_ERROR : GetLastError();
   }
 
   // The temporary file goes: with the mark, closing the handle removes it.
@@ -256,7 +245,7 @@ int extractPayload(const char* baseName, const char* type, const char* outputPat
     return 1;
   }
 
-  Extraction extraction(fullPathOf(widen(outputPath)), failure);
+  Extraction extraction(fullPath(widen(outputPath)), failure);
   // Said at once rather than after writing the whole payload.
   if (extraction.failHopeless()) return 1;
   if (!extraction.create()) return 1;

@@ -827,14 +827,9 @@ TEST_F(Installing, ShortcutShowCommandsKeepTheSplashAtItsOwnSize) {
 TEST_F(Installing, ScannerHoldingEveryNewFileForAMoment) {
   // A virus scanner opens each file that appears in TMP or below as soon as
   // it can, without sharing deletion, and holds it 1.2 s.
-  const std::wstring program = build(L"fixture_program.exe");
-  std::wstring line = L"fixture_program.exe scan \"1200 " + tmp.path() + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION scanner{};
-  ASSERT_TRUE(CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &scanner));
-  UniqueHandle scannerProcess(scanner.hProcess), scannerThread(scanner.hThread);
+  UniqueHandle scannerProcess =
+      startChild(build(L"fixture_program.exe"), L"fixture_program.exe scan \"1200 " + tmp.path() + L"\"");
+  ASSERT_TRUE(scannerProcess.valid());
   // It watches before the launcher starts, and holds what it sees.
   bool held = false;
   for (int attempt = 0; attempt < 20 && !held; ++attempt) {
@@ -1100,14 +1095,8 @@ TEST_F(Installing, OnlyStaleWorkspacesOfEarlierRunsAreRemoved) {
       ASSERT_TRUE(holders.back().valid());
     }
     if (f.use == Use::kProgramRunsFromIt) {
-      std::wstring line = L"javaw.exe sleep 60000";
-      STARTUPINFOW startup{};
-      startup.cb = sizeof startup;
-      PROCESS_INFORMATION info{};
-      ASSERT_TRUE(CreateProcessW((folder + L"\\jre\\bin\\javaw.exe").c_str(), line.data(), nullptr, nullptr, FALSE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
-      CloseHandle(info.hThread);
-      running.emplace_back(info.hProcess);
+      running.push_back(startChild(folder + L"\\jre\\bin\\javaw.exe", L"javaw.exe sleep 60000"));
+      ASSERT_TRUE(running.back().valid());
     }
   }
   const InstallRun run = install(L"launcher-java18.exe", start.path());

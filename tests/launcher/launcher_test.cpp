@@ -152,18 +152,12 @@ TEST(LauncherExtraction, UnwritableFolderFailsWithOneLineNamingTheFile) {
 class Holder {
  public:
   Holder(const std::wstring& path, unsigned long ms) {
-    const std::wstring program = build(L"fixture_program.exe");
-    std::wstring line = L"fixture_program.exe hold \"" + path + L"\" sleep " + std::to_wstring(ms);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    process_ = startChild(build(L"fixture_program.exe"),
+                          L"fixture_program.exe hold \"" + path + L"\" sleep " + std::to_wstring(ms));
+    if (!process_) {
       ADD_FAILURE() << "holder did not start";
       return;
     }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
     // Held once an open that shares everything is refused.
     for (int i = 0; i < 500; ++i) {
       HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -176,14 +170,13 @@ class Holder {
   }
   ~Holder() {
     if (process_) {
-      TerminateProcess(process_, 0);
-      WaitForSingleObject(process_, INFINITE);
-      CloseHandle(process_);
+      TerminateProcess(process_.get(), 0);
+      WaitForSingleObject(process_.get(), INFINITE);
     }
   }
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
 };
 
 TEST(LauncherExtraction, EarlierArchiveHeldOrReadOnly) {

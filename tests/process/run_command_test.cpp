@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "process/run_command.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -225,13 +226,9 @@ TEST(RunCommandCaptured, ProbeEndsWithTheLauncher) {
   TempDir dir;
   const std::string marker = narrow(dir.file(L"finished"));
   const std::wstring runner = executableDir() + L"\\probe_runner.exe";
-  std::wstring line = L"\"" + runner + L"\" " + widen(fixture() + " sleep 2500 touch \"" + marker + "\"");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  ASSERT_TRUE(CreateProcessW(runner.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &info));
-  UniqueHandle process(info.hProcess), thread(info.hThread);
+  UniqueHandle process =
+      startChild(runner, L"\"" + runner + L"\" " + widen(fixture() + " sleep 2500 touch \"" + marker + "\""));
+  ASSERT_TRUE(process.valid());
   Sleep(1000);
   TerminateProcess(process.get(), 1);
   WaitForSingleObject(process.get(), INFINITE);

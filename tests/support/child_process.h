@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/unique_handle.h"
+
 class BoxWatcher;
 
 struct ChildResult {
@@ -47,3 +49,8 @@ struct ChildOptions {
 
 ChildResult runChild(const std::wstring& application, const std::wstring& commandLine,
                      const std::wstring& workingDirectory, const ChildOptions& options);
+
+// Starts `application` with `commandLine`, without a window and without
+// waiting for it, inheriting nothing. Returns its process handle; empty when
+// it cannot be started.
+UniqueHandle startChild(const std::wstring& application, const std::wstring& commandLine);

@@ -122,3 +122,16 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
   result.exitCode = code;
   return result;
 }
+
+UniqueHandle startChild(const std::wstring& application, const std::wstring& commandLine) {
+  std::wstring line = commandLine;  // CreateProcessW may write into it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &info)) {
+    return UniqueHandle();
+  }
+  CloseHandle(info.hThread);
+  return UniqueHandle(info.hProcess);
+}
