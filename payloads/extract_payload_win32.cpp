@@ -169,14 +169,18 @@ class Extraction {
   // Puts the whole file in the target's place. Returns 0, or 1 after fail().
   int replaceTarget() {
     for (int attempt = 1;; ++attempt) {
-      // Unmarked only for the moment of the rename: a kill in between the
-      // attempts still leaves nothing behind.
-      if (file_ && marked_) {
-        if (!markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
-        marked_ = false;
+      DWORD error = ERROR_SHARING_VIOLATION;
+      // While another program holds the target, no rename can succeed: the
+      // file stays marked, so a run killed while it waits leaves nothing.
+      if (!file_ || !targetHeldOpen()) {
+        // Unmarked only for the moment of the rename.
+        if (file_ && marked_) {
+          if (!markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
+          marked_ = false;
+        }
+        error = replaceOnce();
+        if (error == NO_ERROR) return 0;
       }
-      const DWORD error = replaceOnce();
-      if (error == NO_ERROR) return 0;
       if (failHopeless()) return 1;
       if (!heldByAnother(error)) return failWith(error, "replace");
       if (attempt >= kReplaceAttempts) return fail(ExtractionError::kInUse, "it is in use by another program", "replace");
@@ -185,6 +189,14 @@ class Extraction {
   }
 
  private:
+  // True when another program has the target open without sharing deletion.
+  // Other programs that block the rename are found by the rename itself.
+  bool targetHeldOpen() const {
+    UniqueFileHandle probe(CreateFileW(target_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+
   // One try, the file unmarked: renamed through its handle (marked again
   // when that fails), or, once a file system has refused a rename through
   // the handle, closed whole and moved by name. Returns the error.

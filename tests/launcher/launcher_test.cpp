@@ -158,8 +158,9 @@ class Holder {
       ADD_FAILURE() << "holder did not start";
       return;
     }
-    // Held once an open that shares everything is refused.
-    for (int i = 0; i < 500; ++i) {
+    // Held once an open that shares everything is refused. Starting a
+    // program under Wine now and then takes over a second.
+    for (const ULONGLONG until = GetTickCount64() + 10000; GetTickCount64() < until;) {
       HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, 0, nullptr);
       if (probe == INVALID_HANDLE_VALUE) return;
