@@ -172,9 +172,9 @@ class Extraction {
       DWORD error = ERROR_SHARING_VIOLATION;
       // While another program holds the target, no rename can succeed: the
       // file stays marked, so a run killed while it waits leaves nothing.
-      if (!file_ || !targetHeldOpen()) {
+      if (!targetHeldOpen()) {
         // Unmarked only for the moment of the rename.
-        if (file_ && marked_) {
+        if (marked_) {
           if (!markForDeletion(file_.get(), false)) return failWith(GetLastError(), "replace");
           marked_ = false;
         }
