@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "launcher/installing_plan.h"
+
 class ProcessTree;
 
 // The current folder as the installer is told it (startFolderText), UTF-8.
@@ -56,9 +58,10 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
 // not in use (workspaceInUse); once that holds, it is checked again
 // kReleaseRecheckMs later (only when an installer was started), since a copy
 // the installer started may take a moment to appear. Returns false when that
-// has not come about within kReleaseWaitLimitMs: the workspace must then stay.
-// The workspace stays held throughout.
-bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer);
+// has not come about within `limitMs` (a day for the launcher; tests shorten
+// it): the workspace must then stay. The workspace stays held throughout.
+bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
+                              unsigned long long limitMs = kReleaseWaitLimitMs);
 
 // Lets go of the workspace, deletes ant.install.log, brackenhue.jar and
 // jre_x64.exe, has the system's command interpreter remove the folder "jre"

@@ -166,8 +166,9 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
   return WorkspaceResult::kNotCreated;
 }
 
-bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer) {
-  const ULONGLONG deadline = GetTickCount64() + kReleaseWaitLimitMs;
+bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
+                              unsigned long long limitMs) {
+  const ULONGLONG deadline = GetTickCount64() + limitMs;
   auto free = [&] { return !installer.running() && !workspaceInUse(absolute); };
   for (;;) {
     if (free()) {

@@ -26,6 +26,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "launcher/workspace.h"
+#include "process/run_command.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
@@ -792,6 +793,63 @@ TEST_F(Installing, InstallerThatRelaunchesItselfKeepsItsFiles) {
     DeleteFileW(records.file(copies[0]).c_str());
     EXPECT_EQ(record, "runtime=1\njar=1\nin_job=0\nheld=1\n") << "the copy must run outside the job, with its files";
     EXPECT_TRUE(folderEntries(c.tmpFolder).empty()) << listing(c.tmpFolder);
+  }
+}
+
+// The wait before the clean-up, with its day shortened to 1.5 s: it ends
+// once nothing runs from the workspace and nothing holds its jar, and gives
+// up at its bound while either lasts, without touching what runs.
+TEST(ReleaseWait, EndsWhenTheWorkspaceIsFreeAndGivesUpAtItsBound) {
+  const unsigned long long kLimitMs = 1500;
+  const struct {
+    const char* tag;
+    int programMs;  // a program run from the workspace for this long; none when negative
+    bool jarHeld;   // the workspace's jar open without shared writing, as a running Java holds it
+    bool free;
+  } cases[] = {
+      {"nothing runs from it", -1, false, true},
+      {"a program from it ends before the bound", 600, false, true},
+      {"a program from it outlives the bound", 60000, false, false},
+      {"its jar stays open", -1, true, false},
+  };
+  const ProcessTree noInstaller;  // never started: no second look
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    TempDir workspace(L"workspace");
+    ASSERT_TRUE(CreateDirectoryW(workspace.file(L"jre").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(workspace.file(L"jre\\bin").c_str(), nullptr));
+    const std::wstring javaw = workspace.file(L"jre\\bin\\javaw.exe");
+    ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), javaw.c_str(), FALSE));
+    ASSERT_TRUE(writeFile(workspace.file(L"brackenhue.jar"), "PK"));
+    UniqueHandle program;
+    if (c.programMs >= 0) {
+      program = startChild(javaw, L"javaw.exe sleep " + std::to_wstring(c.programMs));
+      ASSERT_TRUE(program.valid());
+    }
+    UniqueFileHandle jar;
+    if (c.jarHeld) {
+      jar.reset(CreateFileW(workspace.file(L"brackenhue.jar").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(jar.valid());
+    }
+    const ULONGLONG started = GetTickCount64();
+    const bool free = waitUntilWorkspaceIsFree(narrow(workspace.path()), noInstaller, kLimitMs);
+    const ULONGLONG waited = GetTickCount64() - started;
+    EXPECT_EQ(free, c.free);
+    if (!c.free) {
+      EXPECT_GE(waited, kLimitMs);
+      EXPECT_LT(waited, kLimitMs + 1000) << "the bound was not kept";
+    } else if (c.programMs > 0) {
+      EXPECT_GE(waited, static_cast<ULONGLONG>(c.programMs) / 2) << "it did not wait for the program";
+    } else {
+      EXPECT_LT(waited, 1000u);
+    }
+    if (program) {
+      EXPECT_EQ(WaitForSingleObject(program.get(), 0), c.free ? DWORD{WAIT_OBJECT_0} : DWORD{WAIT_TIMEOUT})
+          << (c.free ? "it ended while the program ran" : "the program was ended");
+      TerminateProcess(program.get(), 0);
+      WaitForSingleObject(program.get(), INFINITE);
+    }
   }
 }
 
