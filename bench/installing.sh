@@ -35,8 +35,8 @@ done
 rm -rf "$scratch"
 s=$(printf '%s\n' "${splash[@]}" | median)
 p=$(printf '%s\n' "${popup[@]}" | median)
-printf '%-34s median %8.1f ms   samples: %s\n' "start to splash mapped" "$s" "${splash[*]}"
-printf '%-34s median %8.1f ms   samples: %s\n' "start to bare popup mapped" "$p" "${popup[*]}"
+printf '%-40s median %8.1f ms   samples: %s\n' "start to splash mapped" "$s" "${splash[*]}"
+printf '%-40s median %8.1f ms   samples: %s\n' "start to bare popup mapped" "$p" "${popup[*]}"
 printf 'ratio splash / popup: %.2f\n' "$(echo "$s / $p" | bc -l)"
 
 # The launchers' search trace comes through too: leave it out.

@@ -7,30 +7,14 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
+
 namespace {
-
-double nowMs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 PROCESS_INFORMATION start(const std::wstring& program, bool windowless) {
   std::wstring line = L"\"" + program + L"\"";
@@ -58,12 +42,6 @@ double timeWhole(const std::wstring& program, bool windowless, int times) {
     finish(info);
   }
   return nowMs() - begin;
-}
-
-void report(const char* name, const std::vector<double>& samples) {
-  std::printf("%-34s median %8.1f ms   samples:", name, median(samples));
-  for (double s : samples) std::printf(" %.1f", s);
-  std::printf("\n");
 }
 
 }  // namespace

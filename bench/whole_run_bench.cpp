@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
@@ -16,20 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
+
 namespace {
-
-double nowMs() {
-  LARGE_INTEGER counter, frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 double lastStamp(const std::wstring& file) {
   std::ifstream in(file.c_str());
@@ -65,12 +53,6 @@ Sample runOnce(const std::wstring& program, const std::wstring& probeStamp, cons
     std::exit(1);
   }
   return {whole, javaw - probe};
-}
-
-void report(const char* name, const std::vector<double>& samples) {
-  std::printf("%-40s median %8.1f ms   samples:", name, median(samples));
-  for (double s : samples) std::printf(" %.0f", s);
-  std::printf("\n");
 }
 
 }  // namespace
