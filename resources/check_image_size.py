@@ -17,11 +17,11 @@ import os
 import struct
 import sys
 
+import pe_image
+
 # The kernel's largest image; bigger ones fail to start with "not a valid
 # Win32 application" no matter how much memory there is.
 WINDOWS_IMAGE_LIMIT = 0x77000000
-PE32_MAGIC = 0x10B
-PE32_PLUS_MAGIC = 0x20B
 # SizeOfImage sits at the same offset in PE32 and PE32+ optional headers;
 # the two layouts only part ways after it.
 SIZE_OF_IMAGE_OFFSET = 56
@@ -30,19 +30,12 @@ SIZE_OF_IMAGE_OFFSET = 56
 def image_size_error(header):
     """What is wrong with the image whose file begins with header (bytes or a
     map of the whole file), or None if Windows can load it."""
-    if len(header) < 0x40 or header[:2] != b"MZ":
-        return "it is not a PE image: it does not start with an MZ header"
-    pe = struct.unpack_from("<I", header, 0x3C)[0]
-    if pe + 24 > len(header) or header[pe:pe + 4] != b"PE\0\0":
-        return "it is not a PE image: the MZ header does not lead to a PE signature"
-    optional_size = struct.unpack_from("<H", header, pe + 20)[0]
-    optional = pe + 24
-    if optional_size < SIZE_OF_IMAGE_OFFSET + 4 or optional + SIZE_OF_IMAGE_OFFSET + 4 > len(header):
-        return "it is not a PE image: its optional header is cut short"
-    magic = struct.unpack_from("<H", header, optional)[0]
-    if magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
-        return "it is not a PE image: its optional header magic is 0x%04x, neither PE32 nor PE32+" % magic
-    size = struct.unpack_from("<I", header, optional + SIZE_OF_IMAGE_OFFSET)[0]
+    headers, wrong = pe_image.read_headers(header)
+    if headers is None:
+        return "it is not a PE image: " + wrong
+    if headers.magic not in (pe_image.PE32, pe_image.PE32_PLUS):
+        return "it is not a PE image: its optional header magic is 0x%04x, neither PE32 nor PE32+" % headers.magic
+    size = struct.unpack_from("<I", header, headers.optional + SIZE_OF_IMAGE_OFFSET)[0]
     if size > WINDOWS_IMAGE_LIMIT:
         return "SizeOfImage is %d bytes, above the %d (0x%X) that Windows loads" % (
             size, WINDOWS_IMAGE_LIMIT, WINDOWS_IMAGE_LIMIT)

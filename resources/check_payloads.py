@@ -34,8 +34,8 @@ import struct
 import sys
 import zlib
 
-IMAGE_FILE_MACHINE_AMD64 = 0x8664
-PE32_PLUS = 0x20B
+import pe_image
+
 # The kernel's largest image.
 WINDOWS_IMAGE_LIMIT = 0x77000000
 # Room for everything in the launcher besides the two archives: its code, the
@@ -48,26 +48,18 @@ def check_runtime(data, ready_made=True):
     """(errors, warnings) for a runtime archive. A made one (from a runtime
     folder or zip) is a 64-bit program by construction; a ready-made one
     gets warnings for what machines and policies refuse."""
-    if len(data) < 0x40 or data[:2] != b"MZ":
-        return ["it is not a Windows program: it does not start with an MZ header"], []
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
-        return ["it is not a Windows program: the MZ header does not lead to a PE signature"], []
-    machine, _, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
-    optional = pe + 24
-    if optional + optional_size > len(data) or optional_size < 70:
-        return ["it is not a Windows program: its PE headers are cut short"], []
+    headers, wrong = pe_image.read_headers(data)
+    if headers is None:
+        return ["it is not a Windows program: " + wrong], []
     if not ready_made:
         return [], []
     warnings = []
-    if machine != IMAGE_FILE_MACHINE_AMD64:
+    machine = headers.machine
+    if machine != pe_image.IMAGE_FILE_MACHINE_AMD64:
         warnings.append("it is not a 64-bit program (machine 0x%04x): Windows without 32-bit support cannot run it; "
                         "name the runtime folder or the vendor's zip instead (BRACKENHUE_RUNTIME_FOLDER or "
                         "BRACKENHUE_RUNTIME_ZIP) and the build makes a 64-bit archive" % machine)
-    magic = struct.unpack_from("<H", data, optional)[0]
-    security = optional + (144 if magic == PE32_PLUS else 128)
-    signed = security + 8 <= optional + optional_size and struct.unpack_from("<II", data, security)[1] > 0
-    if not signed:
+    if pe_image.directory(data, headers, pe_image.DIRECTORY_SECURITY)[1] == 0:
         warnings.append("it is not signed: machines whose policy lets only signed programs run from TMP refuse it, "
                         "and scanners flag it; the build signs an archive it makes when the signing settings are "
                         "given")

@@ -43,10 +43,8 @@ import sys
 import zipfile
 import zlib
 
-IMAGE_FILE_MACHINE_AMD64 = 0x8664
-PE32_PLUS = 0x20B
-SUBSYSTEM_WINDOWS_GUI = 2
-SUBSYSTEM_WINDOWS_CUI = 3
+import pe_image
+
 RT_MANIFEST = 24
 FORBIDDEN = set('<>"|?*')
 RESERVED = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(1, 10)} | {"LPT%d" % i for i in range(1, 10)}
@@ -103,26 +101,13 @@ def check_names(setting, path, names):
 
 # Programs and versions.
 
-def pe_kind(data):
-    """(machine, optional header magic, subsystem) of a PE image, or None."""
-    if len(data) < 0x40 or data[:2] != b"MZ":
-        return None
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if pe + 24 + 70 > len(data) or data[pe:pe + 4] != b"PE\0\0":
-        return None
-    machine = struct.unpack_from("<H", data, pe + 4)[0]
-    magic, = struct.unpack_from("<H", data, pe + 24)
-    subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
-    return machine, magic, subsystem
-
-
 def check_program(setting, path, name, data, subsystem):
-    kind = "console" if subsystem == SUBSYSTEM_WINDOWS_CUI else "windowed"
-    found = pe_kind(data)
-    if found is None:
+    kind = "console" if subsystem == pe_image.SUBSYSTEM_WINDOWS_CUI else "windowed"
+    headers, _ = pe_image.read_headers(data)
+    if headers is None:
         raise Refused("%s: %s: %s is not a Windows program; it must be a 64-bit %s program" % (setting, path, name, kind))
-    machine, magic, got = found
-    if machine != IMAGE_FILE_MACHINE_AMD64 or magic != PE32_PLUS:
+    machine, got = headers.machine, headers.subsystem
+    if machine != pe_image.IMAGE_FILE_MACHINE_AMD64 or headers.magic != pe_image.PE32_PLUS:
         raise Refused("%s: %s: %s is not a 64-bit program (machine 0x%04x); it must be a 64-bit %s program "
                       "(PE32+, x86-64)" % (setting, path, name, machine, kind))
     if got != subsystem:
@@ -248,7 +233,8 @@ def check_runtime(setting, path, root):
     """Checks the runtime folder (after unpacking, for a zip); returns its
     entries."""
     entries = folder_entries(setting, root)
-    for name, subsystem in (("java.exe", SUBSYSTEM_WINDOWS_CUI), ("javaw.exe", SUBSYSTEM_WINDOWS_GUI)):
+    programs = (("java.exe", pe_image.SUBSYSTEM_WINDOWS_CUI), ("javaw.exe", pe_image.SUBSYSTEM_WINDOWS_GUI))
+    for name, subsystem in programs:
         program = os.path.join(root, "bin", name)
         if not os.path.isfile(program):
             raise Refused("%s: %s: it holds no bin\\%s; the runtime must have bin\\java.exe and bin\\javaw.exe"
@@ -331,19 +317,16 @@ def nsis_script(entries, staged, output, solid=False):
 
 def resource_manifest(data):
     """The text of the image's RT_MANIFEST resource, or None."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections = struct.unpack_from("<H", data, pe + 6)[0]
-    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (112 if magic == PE32_PLUS else 96)
-    rva, size = struct.unpack_from("<II", data, directories + 2 * 8)
+    headers, _ = pe_image.read_headers(data)
+    if headers is None:
+        return None
+    rva, _ = pe_image.directory(data, headers, pe_image.DIRECTORY_RESOURCE)
     if not rva:
         return None
-    table = optional + optional_size
+    table = headers.optional + headers.optional_size
 
     def offset_of(address):
-        for i in range(sections):
+        for i in range(headers.sections):
             at = table + 40 * i
             virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from("<IIII", data, at + 8)
             if virtual_address <= address < virtual_address + max(virtual_size, raw_size):
@@ -375,8 +358,9 @@ def check_archive(path):
     CreateProcess fail for every normal user."""
     with open(path, "rb") as f:
         data = f.read()
-    kind = pe_kind(data)
-    if kind is None or kind[0] != IMAGE_FILE_MACHINE_AMD64 or kind[1] != PE32_PLUS:
+    headers, _ = pe_image.read_headers(data)
+    if (headers is None or headers.machine != pe_image.IMAGE_FILE_MACHINE_AMD64
+            or headers.magic != pe_image.PE32_PLUS):
         raise Refused("the made archive %s is not a 64-bit program" % path)
     manifest = resource_manifest(data)
     level = re.search(r'requestedExecutionLevel\s+level="([^"]*)"', manifest or "")
