@@ -15,7 +15,8 @@ class StatusPlatform {
  public:
   virtual ~StatusPlatform() = default;
   // Invalidates the whole window and has it painted now (InvalidateRect, then
-  // UpdateWindow): returns after the window's thread has painted.
+  // UpdateWindow, then a message sent to the window as a barrier): returns
+  // after the window's thread has painted.
   virtual void repaint(void* window) = 0;
   virtual void sleep(int milliseconds) = 0;
 };
