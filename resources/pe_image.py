@@ -45,7 +45,9 @@ def read_headers(data):
 def directory(data, headers, index):
     """(address, size) of data directory `index`, or (0, 0) when the optional
     header ends before it or its magic is neither PE32 nor PE32+."""
-    at = headers.optional + DIRECTORIES_AT.get(headers.magic, headers.optional_size) + 8 * index
+    if headers.magic not in DIRECTORIES_AT:
+        return 0, 0
+    at = headers.optional + DIRECTORIES_AT[headers.magic] + 8 * index
     if at + 8 > headers.optional + headers.optional_size:
         return 0, 0
     return struct.unpack_from("<II", data, at)
