@@ -25,14 +25,16 @@ enum class WorkspaceResult {
 // by signing out): folders whose names have exactly the workspace shape,
 // unchanged for more than a day, held by no running launcher (each holds its
 // own workspace open without sharing deletion) and in use by no program (see
-// workspaceInUse). Anything else in TMP is left alone; a folder that cannot
-// be removed whole keeps what is left.
+// workspaceInUse). An empty one goes whatever its age: a run's clean-up
+// leaves its workspace empty when a program the installer started still had
+// it as its current folder. Anything else in TMP is left alone; a folder that
+// cannot be removed whole keeps what is left.
 void removeStaleWorkspaces();
 
-// Whether a running program has its program file inside `absolute`, or
-// something holds its brackenhue.jar open so that an exclusive open fails.
-// Paths are compared in their long forms and without letter case, so an 8.3
-// TMP names the same folder.
+// Whether a running program has its program file or a loaded DLL inside
+// `absolute`, or something holds its brackenhue.jar open so that an
+// exclusive open fails. Paths are compared without letter case and in long
+// or short form, so an 8.3 TMP names the same folder.
 bool workspaceInUse(const std::string& absolute);
 
 // Test hooks of prepareWorkspace: `enter` makes a folder the current one
@@ -54,12 +56,18 @@ constexpr int kWorkspaceHoldAttempts = 3;
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks = {});
 
 // Waits, before the clean-up, until the installer is done with the
-// workspace `absolute`: no process of `installer` runs and the workspace is
-// not in use (workspaceInUse); once that holds, it is checked again
-// kReleaseRecheckMs later (only when an installer was started), since a copy
-// the installer started may take a moment to appear. Returns false when that
-// has not come about within `limitMs` (a day for the launcher; tests shorten
-// it): the workspace must then stay. The workspace stays held throughout.
+// workspace `absolute` (a full path): no program other than this one runs
+// from it (its program file or a loaded DLL lies inside) and nothing holds
+// its jar open. Programs found are waited on through their handles; new ones
+// are looked for every kReleaseRescanMs. Programs of `installer` that do
+// not use the workspace (the installed product, started at the end) do not
+// keep it. When something could come back, the installer having started
+// other programs or the workspace having been seen in use after the
+// installer ended, the workspace must also stay unused for kReleaseRecheckMs
+// after its last use, which bridges a copy the installer started on its way
+// out. Returns false when it is still in use after `limitMs` (a day for the
+// launcher; tests shorten it): the workspace must then stay. The workspace
+// stays held throughout.
 bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
                               unsigned long long limitMs = kReleaseWaitLimitMs);
 

@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "common/folders.h"
 #include "common/system.h"
@@ -49,21 +51,89 @@ std::string comparable(const std::wstring& path) {
   return narrow(full);
 }
 
-bool programRunsInside(const std::string& comparableFolder) {
-  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+// The folder in the forms a running program may name it: long and short,
+// upper case, each with one trailing backslash.
+struct FolderForms {
+  std::string longForm, shortForm;
+};
+
+FolderForms folderForms(const std::wstring& folder) {
+  FolderForms forms;
+  forms.longForm = comparable(folder);
+  wchar_t shortForm[MAX_PATH * 4];
+  const DWORD length = GetShortPathNameW(widen(forms.longForm).c_str(), shortForm, MAX_PATH * 4);
+  if (length > 0 && length < MAX_PATH * 4) {
+    CharUpperBuffW(shortForm, length);
+    forms.shortForm = narrow(std::wstring(shortForm, length));
+  }
+  return forms;
+}
+
+// Whether a full path names something inside the folder. Most paths match
+// one of the two forms as they are; only one that mixes long and short parts
+// is put into its long form first, which costs a file-system lookup.
+bool liesInside(const std::wstring& path, const FolderForms& forms) {
+  std::wstring upper = path;
+  if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  const std::string text = narrow(upper);
+  if (isInsideFolder(text, forms.longForm) || (!forms.shortForm.empty() && isInsideFolder(text, forms.shortForm))) {
+    return true;
+  }
+  return text.find('~') != std::string::npos && isInsideFolder(comparable(path), forms.longForm);
+}
+
+// Whether the process has a module (its program, a DLL) loaded from inside
+// the folder. A process whose modules cannot be listed (another user's, an
+// elevated one) is judged by its program file alone.
+bool modulesInside(DWORD processId, const FolderForms& forms) {
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
   if (!snapshot) return false;
+  MODULEENTRY32W module{};
+  module.dwSize = sizeof module;
+  for (BOOL more = Module32FirstW(snapshot.get(), &module); more; more = Module32NextW(snapshot.get(), &module)) {
+    if (liesInside(module.szExePath, forms)) return true;
+  }
+  return false;
+}
+
+// The programs other than this one that run from the folder: their program
+// file or a DLL they have loaded lies inside it, so deleting the folder
+// would pull files from under them. Each comes as a handle to wait on; one
+// that cannot be waited on (no SYNCHRONIZE right) only sets `unwaitable`.
+struct ProgramsInside {
+  std::vector<UniqueHandle> waitable;
+  bool unwaitable = false;
+  bool any() const { return unwaitable || !waitable.empty(); }
+};
+
+ProgramsInside programsInside(const FolderForms& forms) {
+  ProgramsInside found;
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ProcessID == GetCurrentProcessId() || entry.th32ProcessID == 0) continue;
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    if (!process) continue;
+    bool waitable = true;
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) {
+      waitable = false;
+      process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      if (!process) continue;
+    }
     wchar_t image[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
-    if (!QueryFullProcessImageNameW(process.get(), 0, image, &size)) continue;
-    if (isInsideFolder(comparable(std::wstring(image, size)), comparableFolder)) return true;
+    const bool inside = (QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+                         liesInside(std::wstring(image, size), forms)) ||
+                        modulesInside(entry.th32ProcessID, forms);
+    if (!inside) continue;
+    if (waitable) {
+      found.waitable.push_back(std::move(process));
+    } else {
+      found.unwaitable = true;
+    }
   }
-  return false;
+  return found;
 }
 
 bool jarHeld(const std::wstring& folder) {
@@ -112,11 +182,14 @@ void removeStaleWorkspaces() {
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isWorkspaceName(narrow(entry.cFileName)) ||
-        !isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) {
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isWorkspaceName(narrow(entry.cFileName))) {
       continue;
     }
     const std::wstring folder = base + entry.cFileName;
+    // Empty: only a launcher's hold or a program's current folder keeps it,
+    // and either makes the removal fail.
+    if (RemoveDirectoryW(folder.c_str())) continue;
+    if (!isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) continue;
     // Opening it for deletion fails while a running launcher holds it.
     if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;
     // An installer relaunched from it may outlive its launcher.
@@ -127,7 +200,7 @@ void removeStaleWorkspaces() {
 }
 
 bool workspaceInUse(const std::string& absolute) {
-  return programRunsInside(comparable(widen(absolute))) || jarHeld(widen(absolute));
+  return programsInside(folderForms(widen(absolute))).any() || jarHeld(widen(absolute));
 }
 
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks) {
@@ -168,16 +241,44 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
 
 bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
                               unsigned long long limitMs) {
+  const std::wstring folder = widen(absolute);
+  const FolderForms forms = folderForms(folder);
   const ULONGLONG deadline = GetTickCount64() + limitMs;
-  auto free = [&] { return !installer.running() && !workspaceInUse(absolute); };
+  // The installer used the workspace until it ended, just now.
+  ULONGLONG lastUse = GetTickCount64();
+  bool seenUse = false;
   for (;;) {
-    if (free()) {
-      if (!installer.started()) return true;
-      Sleep(kReleaseRecheckMs);
-      if (free()) return true;
+    ProgramsInside programs = programsInside(forms);
+    const bool held = jarHeld(folder);
+    ULONGLONG now = GetTickCount64();
+    if (programs.any() || held) {
+      seenUse = true;
+      lastUse = now;
+      if (now >= deadline) return false;
+      // Woken by the end of a program found; new ones are looked for now
+      // and then, and a held jar is tried more often, since that is cheap.
+      const DWORD rescan = static_cast<DWORD>(std::min<ULONGLONG>(kReleaseRescanMs, deadline - now));
+      if (!programs.waitable.empty()) {
+        std::vector<HANDLE> handles;
+        for (const UniqueHandle& program : programs.waitable) {
+          if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(program.get());
+        }
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, rescan);
+      } else {
+        const ULONGLONG until = now + rescan;
+        do {
+          Sleep(kJarPollMs);
+        } while (GetTickCount64() < until && (!held || jarHeld(folder)));
+      }
+      continue;
     }
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(250);
+    // Nothing uses it. Only a run that showed something able to come back,
+    // the installer starting other programs or a program from outside its
+    // job using the workspace, is looked at once more a moment after the
+    // last use: a copy the installer started may take that long to appear.
+    if (!seenUse && !installer.startedOthers()) return true;
+    if (now - lastUse >= kReleaseRecheckMs) return true;
+    Sleep(static_cast<DWORD>(lastUse + kReleaseRecheckMs - now));
   }
 }
 

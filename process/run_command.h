@@ -29,12 +29,14 @@ class ProcessTree {
   ProcessTree(const ProcessTree&) = delete;
   ProcessTree& operator=(const ProcessTree&) = delete;
 
-  // Whether a process of the tree still runs. False for a tree that never
-  // got a job or a program.
-  bool running() const;
-
   // Whether its program was started at all (with or without a job).
   bool started() const { return started_; }
+
+  // Whether the tree ever held more than its first program: that program
+  // started another one inside the job. False when nothing was started;
+  // true when it runs without a job or the job cannot be asked, so a caller
+  // errs towards waiting.
+  bool startedOthers() const;
 
  private:
   friend int runProgram(const std::string&, const std::string&, bool, ProcessTree*);

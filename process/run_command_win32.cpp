@@ -106,14 +106,14 @@ ProcessTree::~ProcessTree() {
   if (job_) CloseHandle(job_);
 }
 
-bool ProcessTree::running() const {
-  if (!job_) return false;
+bool ProcessTree::startedOthers() const {
+  if (!job_) return started_;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
   if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
                                  nullptr)) {
-    return false;
+    return true;
   }
-  return accounting.ActiveProcesses > 0;
+  return accounting.TotalProcesses > 1;
 }
 
 int runCommand(const std::string& command, bool showWindow) { return runProgram("", command, showWindow); }
