@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "process/interpreter.h"
+
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -32,7 +34,7 @@ bool versionLineText(const std::string& line, std::string& text) {
 
 }  // namespace
 
-std::string probeCommand(const JavaInstall& install) { return "\"" + install.javaPath() + "\" -version"; }
+std::string probeCommand(const JavaInstall& install) { return quotedForCmd(install.javaPath()) + " -version"; }
 
 bool findVersionText(const std::string& output, std::string& text) {
   size_t start = 0;

@@ -6,8 +6,9 @@
 
 #include "javafind/java_install.h"
 
-// The probe's command for `install`: a double quote, its javaPath(), a double
-// quote, " -version". The path is not examined for quotes or length.
+// The probe's command for `install`, as cmd runs it: its javaPath() quoted
+// (quotedForCmd, so a "%" in it stays as it is), then " -version". The path
+// is not examined for quotes or length.
 std::string probeCommand(const JavaInstall& install);
 
 // Finds the first line of `output` that reads <word> version "<text>": a

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "common/folders.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "javafind/java_install.h"
 #include "javafind/java_platform_win32.h"
@@ -84,11 +85,72 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
   }
 }
 
+// What the build knows of the carried runtime (its resource RUNTIME_FACTS);
+// all unknown for a ready-made runtime archive.
+RuntimeFacts carriedRuntimeFacts() {
+  HRSRC found = FindResourceW(nullptr, L"RUNTIME_FACTS", MAKEINTRESOURCEW(10));  // RT_RCDATA
+  HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return {};
+  return readRuntimeFacts(std::string(static_cast<const char*>(bytes), SizeofResource(nullptr, found)));
+}
+
+// Before anything is unpacked: TMP's path leaves too little room for the
+// runtime's deepest file.
+void showTmpTooLong(const std::string& absoluteWorkspace, const RuntimeFacts& facts, const StatusModel& status) {
+  std::string tmp;
+  environmentVariable("TMP", tmp);
+  showBox(boxOwner(status),
+          tmpTooLongText(tmp, widen(fullPath(tmp)).size(), widen(absoluteWorkspace).size(), facts),
+          kTmpTooLongCaption);
+}
+
+// The run of the runtime archive: how it ended, and whether it can have
+// failed for want of room on the workspace's disk.
+struct RuntimeUnpack {
+  ExtractionFailure writeFailure;  // jre_x64.exe itself not written
+  int exitCode = 0;                // the archive's; -1 when it did not start
+  bool lackedRoom = false;
+  std::string noRoomLine;          // for the box, when it lacked room
+  // Whether the workspace's "jre" may be searched: only a runtime that was
+  // unpacked whole, since a java.exe that answers says nothing of the rest.
+  bool whole() const { return writeFailure.error == ExtractionError::kNone && exitCode == 0; }
+};
+
+RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeFacts& facts, StatusModel& status) {
+  RuntimeUnpack unpack;
+  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure) != 0) return unpack;
+  const std::wstring folder = widen(absoluteWorkspace);
+  ULARGE_INTEGER available{};
+  const bool measured = GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) != FALSE;
+  // By full path: a jre_x64.exe beside the launcher must never run.
+  unpack.exitCode = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
+  if (unpack.exitCode != 0 && measured && runtimeLackedRoom(available.QuadPart, facts)) {
+    wchar_t volume[MAX_PATH * 4];
+    const std::string disk = GetVolumePathNameW(folder.c_str(), volume, MAX_PATH * 4) ? narrow(volume)
+                                                                                        : absoluteWorkspace;
+    unpack.lackedRoom = true;
+    unpack.noRoomLine = runtimeNoRoomLine(absoluteWorkspace + "\\jre", disk, available.QuadPart, facts);
+  }
+  return unpack;
+}
+
 void reportNoJava(JavaInstall& result, const JavaInstall& minimum, JavaSearchPlatform& platform,
-                  const StatusModel& status, int runtimeExit) {
+                  const StatusModel& status, const RuntimeUnpack& runtime) {
+  if (runtime.writeFailure.error != ExtractionError::kNone &&
+      runtime.writeFailure.error != ExtractionError::kNoPayload) {
+    showNotWritten(runtime.writeFailure, status);
+    return;
+  }
+  // A full disk is the cause whatever older Java the machine has.
+  if (runtime.lackedRoom) {
+    showBox(boxOwner(status), notWrittenText(runtime.noRoomLine, true), kNotWrittenCaption);
+    return;
+  }
   const bool older = findJava(result, false, minimum, false, false, "", "", false, platform);
   // No Java at all after the runtime archive failed: that failure is the news.
-  showBox(boxOwner(status), !older && runtimeExit != 0 ? runtimeNotUnpackedReason(runtimeExit) : noJavaReason(older),
+  showBox(boxOwner(status),
+          !older && runtime.exitCode != 0 ? runtimeNotUnpackedReason(runtime.exitCode) : noJavaReason(older),
           kNoJavaCaption);
 }
 
@@ -113,14 +175,16 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   }
 
   status.setStep("XJAVA");
-  // A runtime that cannot be written does not end the run: an installed Java
-  // may still be found. Should none be, this is the cause to report.
-  ExtractionFailure runtimeFailure;
-  int runtimeExit = 0;
-  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &runtimeFailure) == 0) {
-    // By full path: a jre_x64.exe beside the launcher must never run.
-    runtimeExit = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
+  const RuntimeFacts facts = carriedRuntimeFacts();
+  if (!runtimeFitsBelow(widen(absoluteWorkspace).size(), facts)) {
+    showTmpTooLong(absoluteWorkspace, facts, status);
+    cleanUpWorkspace(absoluteWorkspace);
+    return kExitSetupFailed;
   }
+  // A runtime that cannot be written or unpacked does not end the run: an
+  // installed Java may still be found. Should none be, that is the cause to
+  // report.
+  const RuntimeUnpack runtime = unpackRuntime(absoluteWorkspace, facts, status);
 
   status.setStep("SEARCHING");
   status.animateProgress(1000);
@@ -129,12 +193,10 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   JavaInstall result;
   Win32JavaPlatform platform;
   ProcessTree installer;
-  if (findJava(result, true, minimum, false, false, "jre", "", true, platform)) {
+  if (findJava(result, true, minimum, false, false, runtime.whole() ? "jre" : "", "", true, platform)) {
     launchInstaller(result, startFolder, status, installer);
-  } else if (runtimeFailure.error != ExtractionError::kNone && runtimeFailure.error != ExtractionError::kNoPayload) {
-    showNotWritten(runtimeFailure, status);
   } else {
-    reportNoJava(result, minimum, platform, status, runtimeExit);
+    reportNoJava(result, minimum, platform, status, runtime);
   }
 
   // An installer that relaunched itself (elevated) may still run from the

@@ -1,5 +1,7 @@
 #include "launcher/installing_plan.h"
 
+#include "process/interpreter.h"
+
 std::string startFolderText(const std::string& currentFolder) {
   if (!currentFolder.empty() && currentFolder.back() == '\\') {
     return currentFolder.substr(0, currentFolder.size() - 1);
@@ -55,7 +57,7 @@ std::string installerCommand(const std::string& javawPath, const std::string& st
 
 std::string removeRuntimeCommand(const std::string& absoluteWorkspace) {
   const bool slash = !absoluteWorkspace.empty() && absoluteWorkspace.back() == '\\';
-  return "cmd.exe /d /v:off /c rd /s /q \"" + absoluteWorkspace + (slash ? "" : "\\") + "jre\"";
+  return "cmd.exe /d /v:off /c rd /s /q " + quotedForCmd(absoluteWorkspace + (slash ? "" : "\\") + "jre");
 }
 
 bool isInsideFolder(const std::string& path, const std::string& folder) {
@@ -85,6 +87,62 @@ std::string runtimeNotUnpackedReason(int exitCode) {
   return "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
          "unpacked (" +
          (exitCode == -1 ? std::string("it did not start") : "exit code " + std::to_string(exitCode)) + ").\n";
+}
+
+RuntimeFacts readRuntimeFacts(const std::string& text) {
+  RuntimeFacts facts;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    // Digits only, and no more than fit: anything else leaves it unknown.
+    if (value.empty() || value.size() > 19 || value.find_first_not_of("0123456789") != std::string::npos) continue;
+    const uint64_t number = std::stoull(value);
+    if (key == "unpacked_bytes") facts.unpackedBytes = number;
+    if (key == "longest_path" && number <= 0xFFFFFFFFu) facts.longestPath = static_cast<uint32_t>(number);
+  }
+  return facts;
+}
+
+bool runtimeFitsBelow(size_t workspaceLength, const RuntimeFacts& facts) {
+  return facts.longestPath == 0 || workspaceLength + 1 + facts.longestPath <= kLongestPlainPath;
+}
+
+const char kTmpTooLongCaption[] = "Installation Failed: Temp folder path too long";
+
+std::string tmpTooLongText(const std::string& tmp, size_t tmpLength, size_t workspaceLength,
+                           const RuntimeFacts& facts) {
+  // The workspace's own name and the runtime's deepest path come on top of TMP.
+  const size_t added = workspaceLength > tmpLength ? workspaceLength - tmpLength : 0;
+  const size_t needed = added + 1 + facts.longestPath;
+  const size_t most = needed < kLongestPlainPath ? kLongestPlainPath - needed : 0;
+  return "The path of the temp folder is too long for the bundled Java runtime to be unpacked in it:\n" + tmp +
+         "\nPlease set the environment variable TMP to a folder with a path of at most " + std::to_string(most) +
+         " characters that you have permission to write to.";
+}
+
+bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts) {
+  return facts.unpackedBytes != 0 && freeBytesBefore < facts.unpackedBytes;
+}
+
+namespace {
+
+// Whole megabytes, rounded up, so a need is never understated.
+std::string megabytes(uint64_t bytes) { return std::to_string((bytes + 1048575) / 1048576) + " MB"; }
+
+}  // namespace
+
+std::string runtimeNoRoomLine(const std::string& runtimeFolder, const std::string& disk, uint64_t freeBytes,
+                              const RuntimeFacts& facts) {
+  return "the bundled Java runtime could not be unpacked into " + runtimeFolder + ": it needs " +
+         megabytes(facts.unpackedBytes) + ", but the disk " + disk + " had only " +
+         std::to_string(freeBytes / 1048576) + " MB free";
 }
 
 const char kNotWrittenCaption[] = "Installation Failed: Couldn't write files";

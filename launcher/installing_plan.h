@@ -51,7 +51,8 @@ bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
 std::string installerCommand(const std::string& javawPath, const std::string& startFolder);
 
 // The clean-up's removal of the unpacked runtime of the workspace
-// `absoluteWorkspace`:  cmd.exe /d /v:off /c rd /s /q "<workspace>\jre"
+// `absoluteWorkspace`:  cmd.exe /d /v:off /c rd /s /q "<workspace>\jre",
+// quoted by quotedForCmd, so a "%" in TMP is not expanded.
 // The folder is named in full and quoted: cmd refuses a UNC current folder
 // and starts in the Windows folder instead, where a relative "jre" would be
 // someone else's. "/d" keeps the user's AutoRun commands away (one that
@@ -64,10 +65,14 @@ std::string removeRuntimeCommand(const std::string& absoluteWorkspace);
 // "...\Brackenhue-abcdef" is not inside "...\Brackenhue-abcde".
 bool isInsideFolder(const std::string& path, const std::string& folder);
 
-// How long the clean-up waits for an installer that has started a copy of
-// itself: after everything looks free, it looks once more this much later;
-// past the limit, the workspace is left in place.
+// How the clean-up waits for an installer that may have started a copy of
+// itself: when something could come back, it looks once more this long after
+// the workspace was last seen in use; while a program runs from it, the
+// processes are looked through again at this interval (an open jar is tried
+// more often); past the limit, the workspace is left in place.
 constexpr unsigned long kReleaseRecheckMs = 2000;
+constexpr unsigned long kReleaseRescanMs = 3000;
+constexpr unsigned long kJarPollMs = 250;
 constexpr unsigned long long kReleaseWaitLimitMs = 24ull * 60 * 60 * 1000;
 
 // The entries of the workspace that the clean-up deletes as files, in order.
@@ -99,6 +104,41 @@ std::string extractionErrorLine(bool noPayload, const std::string& failureLine);
 // The reason shown when no Java of at least 1.8.0_00 was found: whether the
 // quiet second search found an older one decides the ending.
 std::string noJavaReason(bool olderJavaFound);
+
+// What the build knows of the runtime the launcher carries, from the
+// resource RUNTIME_FACTS: "key=value" lines, of which these two are read.
+// Zero stands for unknown (a ready-made runtime archive, a missing or
+// unreadable line), and every check that needs the value is then skipped.
+struct RuntimeFacts {
+  uint64_t unpackedBytes = 0;  // the sizes of all its files added up
+  uint32_t longestPath = 0;    // UTF-16 units of its longest path below the workspace ("jre\...")
+};
+RuntimeFacts readRuntimeFacts(const std::string& text);
+
+// The longest path Windows takes in a plain file call: MAX_PATH less the
+// terminator. A runtime whose files would lie deeper than that below the
+// workspace cannot be unpacked or started there.
+constexpr uint32_t kLongestPlainPath = 259;
+
+// Whether every path of the runtime fits below a workspace whose full path
+// is `workspaceLength` UTF-16 units long. True when the longest is unknown.
+bool runtimeFitsBelow(size_t workspaceLength, const RuntimeFacts& facts);
+
+// The box when TMP's path is too long for the runtime: it names TMP and
+// the most its path may have.
+extern const char kTmpTooLongCaption[];
+std::string tmpTooLongText(const std::string& tmp, size_t tmpLength, size_t workspaceLength,
+                           const RuntimeFacts& facts);
+
+// Whether a runtime archive that failed may have run out of room: the disk
+// had less free space before it ran than the runtime needs. False when its
+// size is unknown.
+bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts);
+
+// The line for notWrittenText when the runtime did not fit: it names the
+// folder, the disk, what the runtime needs and what was free.
+std::string runtimeNoRoomLine(const std::string& runtimeFolder, const std::string& disk, uint64_t freeBytes,
+                              const RuntimeFacts& facts);
 
 // The reason shown instead when no Java was found at all and the runtime
 // archive ended with `exitCode` other than 0 (-1: it did not start): the

@@ -79,3 +79,15 @@ std::string interpreterCommandLine(const Interpreter& interpreter, const std::st
   return (quote ? "\"" + interpreter.path + "\"" : interpreter.path) + (interpreter.isCmd ? " /d /v:off" : "") +
          " /s /c \"" + command + "\"";
 }
+
+std::string quotedForCmd(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '%') {
+      quoted += "%\"\"";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}

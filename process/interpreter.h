@@ -36,3 +36,12 @@ std::vector<std::string> splitSearchPath(const std::string& path);
 // "/s /c" with the extra quotes makes cmd drop exactly that pair and run the
 // command as written.
 std::string interpreterCommandLine(const Interpreter& interpreter, const std::string& command);
+
+// `text` as one double-quoted word of a cmd command line that reaches the
+// program unchanged. cmd replaces %NAME% by a defined variable's value even
+// inside quotes, so each "%" is followed by a closing and an opening quote:
+// C:\a%b%\jre gives "C:\a%""b%""\jre". Between two of them cmd then sees a
+// name that begins with a quote, which no variable has, and leaves both;
+// the quoted pieces join into the one word again.
+// The text must hold no double quote (no Windows path does).
+std::string quotedForCmd(const std::string& text);

@@ -8,6 +8,9 @@
 //   launcher-brokenjavaw  1.8.0_00, but its javaw.exe is no program
 //   launcher-java18-nojar 1.8.0_00, and no installer archive at all
 //   launcher-runtimefails unpacks nothing and ends with exit code 2
+//   launcher-runtimehalf  unpacks the jre of launcher-java18, then ends with 2
+//   launcher-bigruntime   launcher-java18's jre and 8 MB more; its build
+//                         facts say so
 //   launcher-madefolder   a runtime archive the build made (NSIS) from a
 //   launcher-madezip      runtime folder of about 1,500 files, or its zip
 // and the three-chunk installer archive.
@@ -16,6 +19,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <regex>
@@ -248,6 +252,10 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
        "unpacked (exit code 2).\n"},
       {"the runtime archive failed, an old Java in JAVA_HOME", L"launcher-runtimefails.exe",
        {{L"JAVA_HOME", oldJava.path()}}, kTooOld},
+      // Its java answers, but the rest of the runtime may be missing.
+      {"the runtime archive failed after unpacking a java that answers", L"launcher-runtimehalf.exe", {},
+       "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
+       "unpacked (exit code 2).\n"},
       {"only an old Java in JAVA_HOME", L"launcher-nojava.exe", {{L"JAVA_HOME", oldJava.path()}}, kTooOld},
       // The second search does not look in the workspace again.
       {"only an old Java unpacked", L"launcher-java17.exe", {}, kNotFound},
@@ -680,26 +688,39 @@ TEST_F(Installing, FullTmpDiskSaysWhatCouldNotBeWritten) {
       !GetEnvironmentVariableW(L"FULL_TMP_MEDIUM", medium, MAX_PATH)) {
     GTEST_SKIP() << "needs the small disks of tests/launcher/full_tmp.sh";
   }
+  TempDir oldJava(L"old java");
+  makeJava(oldJava.path(), "err java version \"1.7.0_80\"\n");
   const struct {
     const char* tag;
     std::wstring tmpFolder;
     const wchar_t* launcher;
-    const char* file;
+    EnvironmentChanges extra;
+    std::vector<std::string> said;  // in the box, besides the workspace's path
   } cases[] = {
-      {"runtime archive does not fit, no Java elsewhere", small, L"launcher-java18.exe", "jre_x64.exe"},
-      {"installer does not fit after the runtime", medium, L"launcher-bigjar.exe", "brackenhue.jar"},
+      {"runtime archive does not fit, no Java elsewhere", small, L"launcher-java18.exe", {},
+       {"jre_x64.exe", "Disk full"}},
+      {"installer does not fit after the runtime", medium, L"launcher-bigjar.exe", {},
+       {"brackenhue.jar", "Disk full"}},
+      // The archive fits, what it unpacks does not: the disk is the news,
+      // not the archive's exit code, nor an older Java.
+      {"runtime does not unpack whole, no Java elsewhere", medium, L"launcher-bigruntime.exe", {},
+       {"the bundled Java runtime could not be unpacked into", "\\jre: it needs 9 MB", "Please make room"}},
+      {"runtime does not unpack whole, an old Java in JAVA_HOME", medium, L"launcher-bigruntime.exe",
+       {{L"JAVA_HOME", oldJava.path()}},
+       {"the bundled Java runtime could not be unpacked into", "Please make room"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
-    const InstallRun run = install(c.launcher, start.path(), {{L"TMP", c.tmpFolder}});
+    EnvironmentChanges environment = c.extra;
+    environment.push_back({L"TMP", c.tmpFolder});
+    const InstallRun run = install(c.launcher, start.path(), environment);
     EXPECT_EQ(run.result.exitCode, 0u);
     EXPECT_TRUE(run.javaw.empty()) << "nothing may be launched";
     ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
     EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't write files");
     const std::string& text = run.boxes[0].text;
     EXPECT_NE(text.find(narrow(c.tmpFolder) + "\\Brackenhue-"), std::string::npos) << text;
-    EXPECT_NE(text.find(c.file), std::string::npos) << text;
-    EXPECT_NE(text.find("Disk full"), std::string::npos) << text;
+    for (const std::string& part : c.said) EXPECT_NE(text.find(part), std::string::npos) << text;
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash");
     EXPECT_TRUE(folderEntries(c.tmpFolder).empty()) << listing(c.tmpFolder);
   }
@@ -796,33 +817,165 @@ TEST_F(Installing, InstallerThatRelaunchesItselfKeepsItsFiles) {
   }
 }
 
-// The wait before the clean-up, with its day shortened to 1.5 s: it ends
-// once nothing runs from the workspace and nothing holds its jar, and gives
-// up at its bound while either lasts, without touching what runs.
+// Ends every running program of that image name: what a test left running.
+void endPrograms(const std::wstring& name) {
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, name.c_str()) != 0) continue;
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+// An installer that starts the installed product at its end: the product
+// runs on in the installer's job for two minutes. It never used the
+// workspace, so the launcher cleans up and ends a few seconds after the
+// installer. A product that was given the workspace as its current folder
+// keeps that folder, empty, until the next run removes it.
+TEST_F(Installing, ProductStartedAtTheEndDoesNotKeepTheLauncher) {
+  TempDir productFolder(L"product");
+  const struct {
+    const char* tag;
+    EnvironmentChanges environment;
+    bool workspaceGoes;
+  } cases[] = {
+      {"started from its own folder",
+       {{L"FIXTURE_JAVAW_PRODUCT", L"120000"}, {L"FIXTURE_JAVAW_PRODUCT_FOLDER", productFolder.path()}},
+       true},
+      {"started through cmd /c start",
+       {{L"FIXTURE_JAVAW_PRODUCT", L"120000"},
+        {L"FIXTURE_JAVAW_PRODUCT_FOLDER", productFolder.path()},
+        {L"FIXTURE_JAVAW_PRODUCT_VIA", L"cmd"}},
+       true},
+      {"started with the workspace as its current folder", {{L"FIXTURE_JAVAW_PRODUCT", L"120000"}}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const ULONGLONG started = GetTickCount64();
+    const InstallRun run = install(L"launcher-java18.exe", start.path(), c.environment);
+    const ULONGLONG took = GetTickCount64() - started;
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    EXPECT_EQ(run.javaw.size(), 1u);
+    // Three animations of a second and the pause after the installer's end.
+    EXPECT_LT(took, 15000u) << "the launcher waited for the product";
+    const std::vector<std::wstring> running = runningPrograms();
+    EXPECT_NE(std::find(running.begin(), running.end(), L"product.exe"), running.end())
+        << "the product should still run";
+    const std::vector<std::wstring> left = folderEntries(tmp.path());
+    if (c.workspaceGoes) {
+      EXPECT_TRUE(left.empty()) << listing(tmp.path());
+    } else {
+      ASSERT_EQ(left.size(), 1u) << listing(tmp.path());
+      EXPECT_TRUE(folderEntries(tmp.file(left[0])).empty()) << "only the folder itself may stay";
+    }
+    endPrograms(L"product.exe");
+    if (!c.workspaceGoes) {
+      const InstallRun next = install(L"launcher-java18.exe", start.path());
+      EXPECT_EQ(next.javaw.size(), 1u);
+      EXPECT_TRUE(folderEntries(tmp.path()).empty()) << "the next run leaves it: " << listing(tmp.path());
+    }
+  }
+}
+
+// TMP holding %NAME% of a defined variable, as a folder's name: cmd must
+// not expand it, neither in the probe of the unpacked java nor in the
+// clean-up's removal of the runtime.
+TEST_F(Installing, TmpHoldingAVariablesNameInPercentSigns) {
+  for (const wchar_t* name : {L"a%FIXTURE_RECORD_DIR%b", L"%PATH%", L"100%"}) {
+    SCOPED_TRACE(narrow(name));
+    const std::wstring odd = tmp.file(name);
+    ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr));
+    const InstallRun run = install(L"launcher-java18.exe", start.path(), {{L"TMP", odd}});
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+    ASSERT_EQ(run.javaw.size(), 1u) << "the workspace's java was not found: " << run.result.out;
+    EXPECT_EQ(run.javaw[0].at("folder").rfind(narrow(odd) + "\\Brackenhue-", 0), 0u) << run.javaw[0].at("folder");
+    EXPECT_TRUE(folderEntries(odd).empty()) << listing(odd);
+    EXPECT_TRUE(RemoveDirectoryW(odd.c_str()));
+  }
+}
+
+// A TMP so long that the runtime's deepest file would pass MAX_PATH below
+// the workspace: said before anything is unpacked, naming TMP; one
+// character less still works. launcher-java18's build facts give its
+// deepest path, jre\bin\java.answer, 19 characters.
+TEST_F(Installing, TmpTooLongForTheRuntimeIsSaidBeforeUnpacking) {
+  // workspace = TMP + "\Brackenhue-xxxxx" (17); + "\" + 19 must stay within 259.
+  const size_t longestThatFits = 259 - 19 - 1 - 17;
+  std::wstring folder = tmp.path();
+  while (folder.size() < longestThatFits + 1) {
+    folder += L"\\" + std::wstring(std::min<size_t>(40, longestThatFits + 1 - folder.size() - 1), L'd');
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << narrow(folder);
+  }
+  ASSERT_EQ(folder.size(), longestThatFits + 1);
+  const std::wstring fits = folder.substr(0, folder.size() - 1);
+  ASSERT_TRUE(CreateDirectoryW(fits.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+
+  const InstallRun tooLong = install(L"launcher-java18.exe", start.path(), {{L"TMP", folder}});
+  EXPECT_EQ(tooLong.result.exitCode, kSetupFailed);
+  EXPECT_TRUE(tooLong.javaw.empty());
+  ASSERT_EQ(tooLong.boxes.size(), 1u) << describe(tooLong.boxes);
+  EXPECT_EQ(tooLong.boxes[0].caption, "Installation Failed: Temp folder path too long");
+  EXPECT_NE(tooLong.boxes[0].text.find("\n" + narrow(folder) + "\n"), std::string::npos) << tooLong.boxes[0].text;
+  EXPECT_NE(tooLong.boxes[0].text.find("at most " + std::to_string(longestThatFits) + " characters"),
+            std::string::npos)
+      << tooLong.boxes[0].text;
+  EXPECT_TRUE(folderEntries(folder).empty()) << listing(folder);
+
+  const InstallRun fitting = install(L"launcher-java18.exe", start.path(), {{L"TMP", fits}});
+  EXPECT_EQ(fitting.result.exitCode, 0u);
+  EXPECT_TRUE(fitting.boxes.empty()) << describe(fitting.boxes);
+  EXPECT_EQ(fitting.javaw.size(), 1u);
+}
+
+// The wait before the clean-up, with its day shortened: it ends once nothing
+// runs from the workspace (program file or a DLL loaded from it) and nothing
+// holds its jar, and gives up at its bound while either lasts, without
+// touching what runs. A program found is waited on, so its end is seen at
+// once, not at the next look through the processes; after a use it waits
+// the recheck pause, since what used it might come back.
 TEST(ReleaseWait, EndsWhenTheWorkspaceIsFreeAndGivesUpAtItsBound) {
-  const unsigned long long kLimitMs = 1500;
   const struct {
     const char* tag;
     int programMs;  // a program run from the workspace for this long; none when negative
     bool jarHeld;   // the workspace's jar open without shared writing, as a running Java holds it
     bool free;
+    bool dllOnly = false;                 // the program runs from outside, with a DLL of the workspace loaded
+    unsigned long long limitMs = 1500;
   } cases[] = {
       {"nothing runs from it", -1, false, true},
       {"a program from it ends before the bound", 600, false, true},
       {"a program from it outlives the bound", 60000, false, false},
       {"its jar stays open", -1, true, false},
+      {"a program from outside has a DLL of it loaded", 60000, false, false, true},
+      {"a program from it ends after the processes were first looked through", 4000, false, true, false, 10000},
   };
-  const ProcessTree noInstaller;  // never started: no second look
+  const ProcessTree noInstaller;  // never started
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
     TempDir workspace(L"workspace");
+    TempDir outside(L"outside");
     ASSERT_TRUE(CreateDirectoryW(workspace.file(L"jre").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(workspace.file(L"jre\\bin").c_str(), nullptr));
     const std::wstring javaw = workspace.file(L"jre\\bin\\javaw.exe");
+    const std::wstring dll = workspace.file(L"jre\\bin\\awt.dll");
     ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), javaw.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(build(L"planted_dll.dll").c_str(), dll.c_str(), FALSE));
     ASSERT_TRUE(writeFile(workspace.file(L"brackenhue.jar"), "PK"));
     UniqueHandle program;
-    if (c.programMs >= 0) {
+    if (c.dllOnly) {
+      const std::wstring outsider = outside.file(L"java.exe");
+      ASSERT_TRUE(CopyFileW(build(L"fixture_program.exe").c_str(), outsider.c_str(), FALSE));
+      program = startChild(outsider, L"java.exe load \"" + dll + L"\" sleep " + std::to_wstring(c.programMs));
+      ASSERT_TRUE(program.valid());
+      Sleep(500);  // loaded
+      ASSERT_EQ(WaitForSingleObject(program.get(), 0), DWORD{WAIT_TIMEOUT}) << "the DLL did not load";
+    } else if (c.programMs >= 0) {
       program = startChild(javaw, L"javaw.exe sleep " + std::to_wstring(c.programMs));
       ASSERT_TRUE(program.valid());
     }
@@ -833,14 +986,17 @@ TEST(ReleaseWait, EndsWhenTheWorkspaceIsFreeAndGivesUpAtItsBound) {
       ASSERT_TRUE(jar.valid());
     }
     const ULONGLONG started = GetTickCount64();
-    const bool free = waitUntilWorkspaceIsFree(narrow(workspace.path()), noInstaller, kLimitMs);
+    const bool free = waitUntilWorkspaceIsFree(narrow(workspace.path()), noInstaller, c.limitMs);
     const ULONGLONG waited = GetTickCount64() - started;
     EXPECT_EQ(free, c.free);
     if (!c.free) {
-      EXPECT_GE(waited, kLimitMs);
-      EXPECT_LT(waited, kLimitMs + 1000) << "the bound was not kept";
+      EXPECT_GE(waited, c.limitMs);
+      EXPECT_LT(waited, c.limitMs + 1000) << "the bound was not kept";
     } else if (c.programMs > 0) {
       EXPECT_GE(waited, static_cast<ULONGLONG>(c.programMs) / 2) << "it did not wait for the program";
+      EXPECT_GE(waited, kReleaseRecheckMs) << "no second look after the use";
+      EXPECT_LT(waited, static_cast<ULONGLONG>(c.programMs) + kReleaseRecheckMs + 1200)
+          << "the program's end was not seen when it came";
     } else {
       EXPECT_LT(waited, 1000u);
     }

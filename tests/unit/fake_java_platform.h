@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "javafind/java_platform.h"
+#include "process/interpreter.h"
 
 struct FakeCommandAnswer {
   int status = 0;
@@ -25,7 +26,7 @@ class FakeJavaPlatform : public JavaSearchPlatform {
   // A Java folder whose java answers "-version" with `output` and status 0;
   // with `compiler`, bin\javac.exe exists too.
   void addJava(const std::string& home, const std::string& output, bool compiler = false) {
-    probes["\"" + home + "\\bin\\java.exe\" -version"] = {0, output};
+    probes[quotedForCmd(home + "\\bin\\java.exe") + " -version"] = {0, output};
     if (compiler) paths.insert(home + "\\bin\\javac.exe");
   }
 

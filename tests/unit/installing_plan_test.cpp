@@ -51,8 +51,8 @@ TEST(InstallingPlan, CleanUpCommandNamesTheRuntimeInFull) {
        "cmd.exe /d /v:off /c rd /s /q \"C:\\Users\\Ana Maria\\Temp\\Brackenhue-abcde\\jre\""},
       {"& and ( stay inside the quotes", "C:\\R&D (temp)\\Brackenhue-abcde",
        "cmd.exe /d /v:off /c rd /s /q \"C:\\R&D (temp)\\Brackenhue-abcde\\jre\""},
-      {"% and ! as written", "C:\\100%\\Hi!\\Brackenhue-abcde",
-       "cmd.exe /d /v:off /c rd /s /q \"C:\\100%\\Hi!\\Brackenhue-abcde\\jre\""},
+      {"! as written, % kept from cmd's expansion", "C:\\100%\\Hi!\\%USERNAME%\\Brackenhue-abcde",
+       "cmd.exe /d /v:off /c rd /s /q \"C:\\100%\"\"\\Hi!\\%\"\"USERNAME%\"\"\\Brackenhue-abcde\\jre\""},
       {"UNC", "\\\\server\\share\\temp\\Brackenhue-abcde",
        "cmd.exe /d /v:off /c rd /s /q \"\\\\server\\share\\temp\\Brackenhue-abcde\\jre\""},
       {"two backslashes from a TMP ending in one stay", "C:\\Temp\\\\Brackenhue-abcde",
@@ -196,6 +196,70 @@ TEST(InstallingPlan, WorkspaceCreationGivesUpAfterItsBound) {
   std::string path;
   EXPECT_FALSE(drawing.run("T", path));
   EXPECT_EQ(drawing.asked.size(), static_cast<size_t>(kWorkspaceAttempts));
+}
+
+TEST(InstallingPlan, RuntimeFactsAreReadOrLeftUnknown) {
+  const struct {
+    const char* tag;
+    const char* text;
+    uint64_t bytes;
+    uint32_t longest;
+  } cases[] = {
+      {"as the build writes them", "unpacked_bytes=125380807\nlongest_path=87\njava_feature=17\n", 125380807, 87},
+      {"CR LF and no last line end", "longest_path=40\r\nunpacked_bytes=5", 5, 40},
+      {"nothing", "", 0, 0},
+      {"not a number", "unpacked_bytes=12a\nlongest_path=-3\n", 0, 0},
+      {"blank around the value", "unpacked_bytes= 12\nlongest_path=9 \n", 0, 0},
+      {"too large for its field", "unpacked_bytes=99999999999999999999\nlongest_path=4294967296\n", 0, 0},
+      {"largest that fits", "unpacked_bytes=9999999999999999999\nlongest_path=4294967295\n", 9999999999999999999ull,
+       4294967295u},
+      {"unknown keys and stray lines", "size=4\nlongest_path\n=7\nlongest_path=7\n", 0, 7},
+  };
+  for (const auto& c : cases) {
+    const RuntimeFacts facts = readRuntimeFacts(c.text);
+    EXPECT_EQ(facts.unpackedBytes, c.bytes) << c.tag;
+    EXPECT_EQ(facts.longestPath, c.longest) << c.tag;
+  }
+}
+
+TEST(InstallingPlan, RuntimeMustFitBelowTheWorkspace) {
+  RuntimeFacts facts;
+  facts.longestPath = 100;
+  const struct {
+    const char* tag;
+    size_t workspace;
+    uint32_t longest;
+    bool fits;
+  } cases[] = {
+      {"exactly MAX_PATH less the terminator", 158, 100, true},
+      {"one more", 159, 100, false},
+      {"unknown longest path", 5000, 0, true},
+  };
+  for (const auto& c : cases) {
+    facts.longestPath = c.longest;
+    EXPECT_EQ(runtimeFitsBelow(c.workspace, facts), c.fits) << c.tag;
+  }
+  // The box names TMP and the most its path may have: 259 less the
+  // workspace's own "\Brackenhue-xxxxx", the separator and the runtime's path.
+  facts.longestPath = 100;
+  const std::string text = tmpTooLongText("C:\\T", 4, 21, facts);
+  EXPECT_NE(text.find("\nC:\\T\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("at most 141 characters"), std::string::npos) << text;
+  facts.longestPath = 300;
+  EXPECT_NE(tmpTooLongText("C:\\T", 4, 21, facts).find("at most 0 characters"), std::string::npos);
+}
+
+TEST(InstallingPlan, RuntimeThatFailedOnAFullDiskIsToldAsSuch) {
+  RuntimeFacts facts;
+  facts.unpackedBytes = 120 * 1048576ull + 1;
+  EXPECT_TRUE(runtimeLackedRoom(30 * 1048576ull, facts));
+  EXPECT_TRUE(runtimeLackedRoom(facts.unpackedBytes - 1, facts));
+  EXPECT_FALSE(runtimeLackedRoom(facts.unpackedBytes, facts));
+  EXPECT_FALSE(runtimeLackedRoom(0, RuntimeFacts{}));
+  // The need is rounded up, what was free down: never "needs 120, had 120".
+  EXPECT_EQ(runtimeNoRoomLine("T:\\Brackenhue-abcde\\jre", "T:\\", 120 * 1048576ull, facts),
+            "the bundled Java runtime could not be unpacked into T:\\Brackenhue-abcde\\jre: it needs 121 MB, but "
+            "the disk T:\\ had only 120 MB free");
 }
 
 }  // namespace

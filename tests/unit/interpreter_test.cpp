@@ -83,4 +83,34 @@ TEST(Interpreter, SplitsPath) {
   EXPECT_TRUE(splitSearchPath("").empty());
 }
 
+// What cmd sees between two "%" must never be a variable's name; the
+// pieces must join into the text again once cmd drops the quotes.
+TEST(Interpreter, QuotedForCmdKeepsPercentSignsFromExpansion) {
+  const struct {
+    const char* tag;
+    const char* text;
+    const char* quoted;
+  } cases[] = {
+      {"no percent sign", "C:\\R&D (x)\\jre", "\"C:\\R&D (x)\\jre\""},
+      {"a variable's name", "C:\\a%PATH%b\\jre", "\"C:\\a%\"\"PATH%\"\"b\\jre\""},
+      {"two in a row", "C:\\%%\\jre", "\"C:\\%\"\"%\"\"\\jre\""},
+      {"at the end", "C:\\100%", "\"C:\\100%\"\"\""},
+      {"empty", "", "\"\""},
+  };
+  for (const auto& c : cases) {
+    const std::string quoted = quotedForCmd(c.text);
+    EXPECT_EQ(quoted, c.quoted) << c.tag;
+    // cmd's view: every "%" is followed by a quote, and dropping the quotes
+    // gives the text back.
+    for (size_t at = quoted.find('%'); at != std::string::npos; at = quoted.find('%', at + 1)) {
+      EXPECT_EQ(quoted[at + 1], '"') << c.tag;
+    }
+    std::string unquoted;
+    for (char ch : quoted) {
+      if (ch != '"') unquoted += ch;
+    }
+    EXPECT_EQ(unquoted, c.text) << c.tag;
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "javafind/java_search.h"
+#include "process/interpreter.h"
 #include "tests/unit/fake_java_platform.h"
 
 namespace {
@@ -23,7 +24,8 @@ const char kRegistry[] = " - trying the registry: ";
 const char kHint[] = " - trying hint: ";
 const char kPath[] = " - Looking on PATH (possibly yielding a pseudo, but passable, JAVA_HOME such as /usr): ";
 
-std::string probeOf(const std::string& home) { return "\"" + home + "\\bin\\java.exe\" -version"; }
+// As cmd is handed it: a "%" in the folder is kept from expansion.
+std::string probeOf(const std::string& home) { return quotedForCmd(home + "\\bin\\java.exe") + " -version"; }
 
 std::string runtimeSubkey(const std::string& name) { return std::string(kRuntimeKey) + "\\" + name; }
 std::string kitSubkey(const std::string& name) { return std::string(kDevelopmentKitKey) + "\\" + name; }

@@ -17,6 +17,7 @@ TEST(ProbeCommand, QuotesTheJavaPathAndAsksForTheVersion) {
       {"C:\\Java\\jdk", "\"C:\\Java\\jdk\\bin\\java.exe\" -version"},
       {"C:\\Program Files\\Java\\jre\\", "\"C:\\Program Files\\Java\\jre\\\\bin\\java.exe\" -version"},
       {"", "\"\\bin\\java.exe\" -version"},
+      {"C:\\Temp\\%USERNAME%\\jre", "\"C:\\Temp\\%\"\"USERNAME%\"\"\\jre\\bin\\java.exe\" -version"},
   };
   for (const auto& c : cases) {
     JavaInstall install;
