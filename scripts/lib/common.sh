@@ -4,9 +4,9 @@
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
-# Debian packages the build and the tests need; "pkg:arch" for foreign ones.
+# Debian packages the build and the tests need.
 packages="cmake ninja-build python3 g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
-binutils-mingw-w64-x86-64 nsis wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick googletest
+binutils-mingw-w64-x86-64 nsis wine wine64 xvfb x11-utils xdotool imagemagick googletest
 openjdk-17-jdk-headless bc osslsigncode openssl"
 
 missing_packages() {
@@ -23,9 +23,6 @@ install_dependencies() {
     echo "missing packages and not root; install them with: apt-get install $(echo $missing)" >&2
     exit 1
   fi
-  case "$missing" in *:i386*)
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
-  esac
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
 }
