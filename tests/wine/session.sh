@@ -1,8 +1,9 @@
 #!/bin/sh
 # The test session's Wine and X server.
 #   session.sh prefix DIR   create the Wine prefix DIR/prefix once (locked)
-#   session.sh start DIR    prefix, a persistent wineserver, and Xvfb when
-#                           there is no DISPLAY (its number goes to DIR/display)
+#   session.sh start DIR    prefix, a persistent wineserver, and an Xvfb of
+#                           its own (its number goes to DIR/display), so two
+#                           sessions never share a screen
 #   session.sh stop DIR     stop both again
 # Everything started here is detached from the caller's output, so ctest does
 # not wait on pipes that a daemon holds open.
@@ -27,13 +28,11 @@ case $cmd in
     ;;
   start)
     stop_xvfb
-    if [ -z "${DISPLAY:-}" ]; then
-      start_xvfb 1280x1024x24 "$dir/display" "$dir/xvfb.pid"
-      echo "Xvfb on :$(cat "$dir/display")"
-      # Wine's desktop process, started below, must know the display too.
-      DISPLAY=":$(cat "$dir/display")"
-      export DISPLAY
-    fi
+    start_xvfb 1280x1024x24 "$dir/display" "$dir/xvfb.pid"
+    echo "Xvfb on :$(cat "$dir/display")"
+    # Wine's desktop process, started below, must know the display too.
+    DISPLAY=":$(cat "$dir/display")"
+    export DISPLAY
     make_prefix || exit 1
     # A second drive, Q:, for tests that start from another drive letter.
     mkdir -p "$dir/drive-q"
