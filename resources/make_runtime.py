@@ -13,9 +13,9 @@ Before anything is made, the input is checked:
   - every name is one Windows can hold and that lands inside the runtime: no
     ".." parts, absolute paths or drive letters, no ":" (an alternate data
     stream), none of <>"|?* or control characters, no trailing dot or blank,
-    no reserved device name (CON, NUL, COM1, ...), no two names that differ
-    only in letter case, no symbolic links; in zip names a backslash counts
-    as a separator, in a folder's names it is refused;
+    no reserved device name (CON, NUL, COM1, CONIN$, ...), no two names
+    that differ only in letter case, no symbolic links; in zip names a
+    backslash counts as a separator, in a folder's names it is refused;
   - bin\\java.exe is a 64-bit console program and bin\\javaw.exe a 64-bit
     windowed program (PE32+, x86-64);
   - a "release" file, when there is one, gives a JAVA_VERSION of at least
@@ -47,7 +47,9 @@ import pe_image
 
 RT_MANIFEST = 24
 FORBIDDEN = set('<>"|?*')
-RESERVED = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(1, 10)} | {"LPT%d" % i for i in range(1, 10)}
+# CONIN$ and CONOUT$ open the console's input and output, like CON.
+RESERVED = ({"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {"COM%d" % i for i in range(1, 10)}
+            | {"LPT%d" % i for i in range(1, 10)})
 STUB = "lzma-amd64-unicode"
 
 

@@ -221,6 +221,9 @@ class Refusals(unittest.TestCase):
             ("a zip with lib/NUL.txt", as_zip(runtime({"lib/NUL.txt": b"x"})),
              "'NUL.txt' is a reserved device name"),
             ("a folder with CON", as_folder(runtime({"CON": b"x"})), "'CON' is a reserved device name"),
+            ("a folder with CONIN$", as_folder(runtime({"CONIN$": b"x"})), "'CONIN$' is a reserved device name"),
+            ("a zip with lib/conout$.log", as_zip(runtime({"lib/conout$.log": b"x"})),
+             "'conout$.log' is a reserved device name"),
             ("a zip with a trailing dot", as_zip(runtime({"lib/notes.": b"x"})), "'notes.' ends in a dot"),
             ("a folder with a trailing blank", as_folder(runtime({"lib/notes ": b"x"})), "'notes ' ends in a blank"),
             ("a zip with a drive letter", as_zip(runtime({"C:/x": b"x"})), "it starts with a drive letter"),
@@ -253,6 +256,8 @@ class Accepted(unittest.TestCase):
         cases = [
             # tag, input
             ("a folder", as_folder(runtime({"lib/empty": FOLDER, "lib/with blanks/$x Grüße.txt": b"x"}))),
+            ("names that only start like a device", as_folder(runtime({"lib/conin.txt": b"x", "lib/CONSOLE$": b"x",
+                                                                       "lib/NULL": b"x"}))),
             ("a zip with the runtime at its root", as_zip(runtime())),
             ("a zip with one top folder", as_zip(runtime({"lib/empty": FOLDER}), top="jdk-17.0.8")),
             ("a zip with backslash separators", as_zip(windows_names, top="jdk")),
