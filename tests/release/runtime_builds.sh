@@ -10,62 +10,36 @@
 #    certificate;
 #  - two runtime settings at once are refused, naming both.
 # usage: runtime_builds.sh SOURCE_DIR WORK_DIR JAR JAVA_EXE JAVAW_EXE
-set -uo pipefail
-src=$1
-work=$(realpath -m "$2")
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
 jar=$3
 java=$4
 javaw=$5
-rm -rf "$work"
-mkdir -p "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-log() { echo "== $*"; }
-
-# The tools a release build may use, and nothing else.
-tools="$work/tools"
-mkdir -p "$tools"
-for tool in cmake ninja python3 makensis /usr/bin/x86_64-w64-mingw32-*; do
-  path=$(command -v "$tool") || { echo "SKIP: $tool is not installed"; exit 77; }
-  ln -s "$path" "$tools/$(basename "$tool")"
-done
-for absent in wine Xvfb javac jar i686-w64-mingw32-g++-posix; do
-  PATH="$tools" command -v "$absent" >/dev/null && fail "$absent is on the restricted PATH"
-done
+restrict_tools
+configure_args=(-DBRACKENHUE_INSTALLER_ARCHIVE="$jar")
 
 folder="$work/runtime folder"
 python3 "$src/tests/release/make_runtime_folder.py" "$folder" --java "$java" --javaw "$javaw" --zip "$work/runtime.zip"
 
-# configure FOLDER [cmake arguments]: a launcher-only release build with the
-# restricted PATH.
-configure() {
-  local build=$1
-  shift
-  env -i HOME="$HOME" PATH="$tools" cmake -S "$src" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" "$@" >>"$build.log" 2>&1
-}
-build() { env -i HOME="$HOME" PATH="$tools" cmake --build "$1" --target brackenhue-setup >>"$1.log" 2>&1; }
 archive() { echo "$1/resources/runtime/jre_x64.exe"; }
-same() {
-  if cmp -s "$1" "$2"; then echo "identical: $3 ($(stat -c %s "$1") bytes)"; else fail "$3 differ"; fi
-}
 
 log "release build from a runtime folder, PATH: $(ls "$tools" | grep -v mingw32 | tr '\n' ' ')+ mingw-w64"
 a="$work/first"
 b="$work/elsewhere/second build"
 mkdir -p "$(dirname "$b")"
 start=$(date +%s.%N)
-configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$a" || { cat "$a.log"; fail "build in $a"; exit 1; }
+configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$a" ||
+  { cat "$a.log"; fail "build in $a"; exit 1; }
 echo "first build: $(echo "$(date +%s.%N) - $start" | bc) s"
 sleep 1
-configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$b" || { cat "$b.log"; fail "build in $b"; exit 1; }
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$b" ||
+  { cat "$b.log"; fail "build in $b"; exit 1; }
 same "$(archive "$a")" "$(archive "$b")" "runtime archives made in two folders"
 same "$a/bin/brackenhue-setup.exe" "$b/bin/brackenhue-setup.exe" "launchers made in two folders"
 echo "folder $(du -sb "$folder" | cut -f1) bytes in $(find "$folder" -type f | wc -l) files; archive $(stat -c %s "$(archive "$a")") bytes"
 
 log "from the zip with one top folder: the same archive"
-configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build "$b" ||
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build_launcher "$b" ||
   { cat "$b.log"; fail "build from the zip"; }
 same "$(archive "$a")" "$(archive "$b")" "archives from the folder and from its zip"
 
@@ -75,7 +49,7 @@ remade() {
   local before after
   before=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
   sleep 1.1
-  build "$a" || { cat "$a.log"; fail "$1: build"; }
+  build_launcher "$a" || { cat "$a.log"; fail "$1: build"; }
   after=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
   [ "$before" != "$after" ]
 }
@@ -103,11 +77,7 @@ else
 fi
 
 log "signed: the archive inside the launcher verifies"
-certs="$work/certs"
-mkdir -p "$certs"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/signer.key" -out "$certs/signer.pem" -days 2 \
-  -subj "/CN=Brackenhue throwaway signer" -addext "extendedKeyUsage=codeSigning" \
-  -addext "keyUsage=digitalSignature" 2>/dev/null
+make_certificate signer codeSigning
 signed="$work/signed"
 cmake -S "$src" -B "$signed" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" \
@@ -135,8 +105,4 @@ grep -q "Signing time: Nov 14 22:13:20 2023" "$inside.verify" && echo "signing t
 osslsigncode verify -CAfile "$certs/signer.pem" -in "$signed/bin/brackenhue-setup.exe" >/dev/null 2>&1 &&
   echo "the launcher verifies" || fail "the launcher does not verify"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all runtime build checks passed"
+finish "all runtime build checks passed"
