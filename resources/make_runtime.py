@@ -27,7 +27,10 @@ runtime as the folder "jre" beside itself and ends; it exits with 2 when a
 file or folder could not be written. LZMA, not solid: a solid archive first
 unpacks its whole block into %TEMP%. No file dates are stored, so the same
 input and the same makensis give the same bytes. The made archive is checked
-to be PE32+ for x86-64 with a manifest that asks for asInvoker.
+to be PE32+ for x86-64 with a manifest that asks for asInvoker. The files
+are staged for makensis under numbered names in numbered folders of at most
+256 files each, so the script never quotes a runtime's name and makensis
+never reads a large folder.
 
 Only WORK and OUTPUT are written; a zip is unpacked into WORK.
 """
@@ -257,20 +260,32 @@ def nsis_string(text):
     return text.replace("$", "$$").replace('"', '$\\"')
 
 
+# Files per staging folder. makensis reads the whole folder for every File
+# command, so one flat folder made the build time grow with the square of
+# the file count.
+STAGE_FOLDER_FILES = 256
+
+
 def stage(root, entries, folder):
-    """Each file of the runtime under a plain numbered name in folder (a hard
-    link where the file system allows, else a copy), so the script never
-    has to quote a file name for the compiler. Returns the staged paths in
-    the order of entries (None for folders)."""
+    """Each file of the runtime under a plain numbered name in numbered
+    subfolders of folder (files/0000/000000, at most STAGE_FOLDER_FILES to a
+    subfolder; a hard link where the file system allows, else a copy), so
+    the script never has to quote a file name for the compiler. Returns the
+    staged paths in the order of entries (None for folders)."""
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
     staged = []
-    for number, (parts, is_folder) in enumerate(entries):
+    count = 0
+    for parts, is_folder in entries:
         if is_folder:
             staged.append(None)
             continue
-        target = os.path.join(folder, "%06d" % number)
+        here = os.path.join(folder, "%04d" % (count // STAGE_FOLDER_FILES))
+        if count % STAGE_FOLDER_FILES == 0:
+            os.mkdir(here)
+        target = os.path.join(here, "%06d" % count)
+        count += 1
         source = os.path.join(root, *parts)
         try:
             os.link(source, target)
