@@ -3,11 +3,14 @@
 runtime folder or from a vendor's zip of one.
 
   make_runtime.py --setting NAME (--folder DIR | --zip FILE) --work DIR
-                  --output FILE [--makensis PROGRAM] [--check-only]
+                  --output FILE [--compression lzma|zlib|none]
+                  [--makensis PROGRAM] [--check-only]
 
 NAME is the build setting the input came from, so that every refusal names
 the setting, the path and the rule. DIR holds `bin\\java.exe` and
 `bin\\javaw.exe`; a zip holds them at its root or under its one top folder.
+The compression is BRACKENHUE_RUNTIME_COMPRESSION's value; any other is
+refused.
 
 Before anything is made, the input is checked:
   - every name is one Windows can hold and that lands inside the runtime: no
@@ -24,7 +27,8 @@ Before anything is made, the input is checked:
 The archive is a 64-bit windowed NSIS program (makensis, amd64-unicode stub,
 no plugins): silent, asking for no rights beyond the user's, it unpacks the
 runtime as the folder "jre" beside itself and ends; it exits with 2 when a
-file or folder could not be written. LZMA, not solid: a solid archive first
+file or folder could not be written. LZMA (the smallest), zlib or no
+compression (the fastest to unpack), never solid: a solid archive first
 unpacks its whole block into %TEMP%. No file dates are stored, so the same
 input and the same makensis give the same bytes. The made archive is checked
 to be PE32+ for x86-64 with a manifest that asks for asInvoker. The files
@@ -53,7 +57,7 @@ FORBIDDEN = set('<>"|?*')
 # CONIN$ and CONOUT$ open the console's input and output, like CON.
 RESERVED = ({"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {"COM%d" % i for i in range(1, 10)}
             | {"LPT%d" % i for i in range(1, 10)})
-STUB = "lzma-amd64-unicode"
+COMPRESSIONS = ("lzma", "zlib", "none")
 
 
 class Refused(Exception):
@@ -295,7 +299,15 @@ def stage(root, entries, folder):
     return staged
 
 
-def nsis_script(entries, staged, output, solid=False):
+def compressor(compression, solid):
+    """The script's lines that choose the compression."""
+    if compression == "none":
+        # The last SetCompress also leaves the script's own header as it is.
+        return ["SetCompressor /FINAL zlib", "SetCompress off"]
+    return ["SetCompressor %s/FINAL %s" % ("/SOLID " if solid else "", compression)]
+
+
+def nsis_script(entries, staged, output, compression="lzma", solid=False, crc_check=True):
     def installed(parts):
         return "$EXEDIR\\jre" + "".join("\\" + nsis_string(part) for part in parts)
 
@@ -303,10 +315,10 @@ def nsis_script(entries, staged, output, solid=False):
         "Unicode true",
         "Target amd64-unicode",
         "RequestExecutionLevel user",
-        "SetCompressor /SOLID /FINAL lzma" if solid else "SetCompressor /FINAL lzma",
+    ] + compressor(compression, solid) + [
         "SetDateSave off",
         "SilentInstall silent",
-        "CRCCheck on",
+        "CRCCheck %s" % ("on" if crc_check else "off"),
         'Name "Java runtime"',
         'OutFile "%s"' % output,
         "Section",
@@ -386,7 +398,10 @@ def check_archive(path):
                       % (path, level.group(1) if level else "(none)"))
 
 
-def make(setting, folder, zip_path, work, output, makensis, solid=False):
+def make(setting, folder, zip_path, work, output, makensis, compression="lzma", solid=False, crc_check=True):
+    if compression not in COMPRESSIONS:
+        raise Refused("BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be lzma (the default), zlib or none"
+                      % compression)
     source = folder or zip_path
     if folder:
         if not os.path.isdir(folder):
@@ -409,7 +424,7 @@ def make(setting, folder, zip_path, work, output, makensis, solid=False):
                           % (setting, given))
     os.makedirs(os.path.dirname(output), exist_ok=True)
     with open(script, "w", encoding="utf-8") as f:
-        f.write(nsis_script(entries, staged, output, solid))
+        f.write(nsis_script(entries, staged, output, compression, solid, crc_check))
     made = subprocess.run([makensis, "-V2", "-INPUTCHARSET", "UTF8", script],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if made.returncode != 0:
@@ -425,15 +440,18 @@ def main(argv):
     given.add_argument("--zip")
     parser.add_argument("--work", required=True)
     parser.add_argument("--output", required=True)
+    parser.add_argument("--compression", default="lzma")
     parser.add_argument("--makensis", default="makensis")
     parser.add_argument("--check-only", action="store_true")
-    # For measuring only (bench/whole_run.sh): a solid archive unpacks its
-    # whole block into %TEMP% first.
+    # For measuring only (bench/whole_run.sh, bench/runtime_compression.sh):
+    # a solid archive unpacks its whole block into %TEMP% first, and the
+    # check of the archive's own bytes guards against a damaged download.
     parser.add_argument("--solid", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--no-crc-check", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     try:
         make(args.setting, args.folder, args.zip, args.work, args.output,
-             None if args.check_only else args.makensis, args.solid)
+             None if args.check_only else args.makensis, args.compression, args.solid, not args.no_crc_check)
     except Refused as error:
         print("error: %s" % error, file=sys.stderr)
         return 1

@@ -5,10 +5,12 @@
 #    Ninja, Python and makensis (no Wine, no X server, no JDK);
 #  - built twice, in two folders, it gives the same archive and launcher;
 #  - the archive is made again when a file of the folder changes, is added
-#    or removed, and not otherwise;
+#    or removed, or BRACKENHUE_RUNTIME_COMPRESSION changes, and not
+#    otherwise;
 #  - with signing set, the archive inside the launcher verifies against the
 #    certificate;
-#  - two runtime settings at once are refused, naming both.
+#  - two runtime settings at once are refused, naming both, and so is a
+#    compression that does not exist, naming the ones that do.
 # usage: runtime_builds.sh SOURCE_DIR WORK_DIR JAR JAVA_EXE JAVAW_EXE
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -65,6 +67,19 @@ remade "a file removed" && echo "a file removed: made again" || fail "a removed 
 mkdir "$folder/lib/new empty folder"
 remade "an empty folder added" && echo "an empty folder added: made again" ||
   fail "an added empty folder did not make the archive again"
+lzma_archive="$work/lzma.exe"
+cp "$(archive "$a")" "$lzma_archive"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib"; }
+remade "compression zlib" && echo "compression lzma to zlib: made again" ||
+  fail "a new compression did not make the archive again"
+cmp -s "$lzma_archive" "$(archive "$a")" && fail "the archive made with zlib is the one made with lzma"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib again"; }
+remade "the same compression configured again" &&
+  fail "configuring the same compression again made the archive again" || echo "the same compression again: kept"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=lzma || { cat "$a.log"; fail "configuring with lzma"; }
+remade "compression lzma again" && echo "compression zlib to lzma: made again" ||
+  fail "going back to lzma did not make the archive again"
+same "$lzma_archive" "$(archive "$a")" "archives made with lzma before and after zlib"
 
 log "two runtime settings at once"
 refused="$work/refused"
@@ -74,6 +89,17 @@ else
   text=$(tr -s ' \n' ' ' <"$refused.log")
   [[ "$text" == *"BRACKENHUE_RUNTIME_FOLDER=$folder and BRACKENHUE_RUNTIME_ZIP=$work/runtime.zip"* ]] &&
     echo "refused, naming both" || { cat "$refused.log"; fail "the refusal does not name both settings"; }
+fi
+
+log "a compression that does not exist"
+refused="$work/refused-compression"
+if configure "$refused" -DBRACKENHUE_RUNTIME_FOLDER="$folder" -DBRACKENHUE_RUNTIME_COMPRESSION=xz; then
+  fail "configuring with compression xz succeeded"
+else
+  text=$(tr -s ' \n' ' ' <"$refused.log")
+  [[ "$text" == *"BRACKENHUE_RUNTIME_COMPRESSION is set to 'xz'; it must be lzma (the default), zlib or none"* ]] &&
+    echo "refused, naming the setting and its values" ||
+    { cat "$refused.log"; fail "the refusal does not name the setting and its values"; }
 fi
 
 log "signed: the archive inside the launcher verifies"

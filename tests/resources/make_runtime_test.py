@@ -14,6 +14,7 @@ import collections
 import contextlib
 import io
 import os
+import random
 import shutil
 import stat
 import struct
@@ -156,17 +157,40 @@ def given_path(option, name, content=None):
     return given
 
 
-def check_only(tmp, given):
-    """Runs main with --check-only on what given makes in tmp: (exit code,
-    stderr, input path, work, output)."""
+def run_main(tmp, given, *options, makensis=None):
+    """Runs main on what given makes in tmp: (exit code, stderr, input
+    path, work, output). Without makensis it only checks."""
     option, path = given(tmp)
     work = os.path.join(tmp, "work")
     output = os.path.join(tmp, "out", "jre_x64.exe")
+    arguments = ["--setting", SETTING, option, path, "--work", work, "--output", output] + list(options)
+    if makensis:
+        arguments += ["--makensis", makensis]
+    else:
+        arguments += ["--makensis", os.path.join(tmp, "no-makensis"), "--check-only"]
     out, err = io.StringIO(), io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
-        code = make_runtime.main(["--setting", SETTING, option, path, "--work", work, "--output", output,
-                                  "--makensis", os.path.join(tmp, "no-makensis"), "--check-only"])
+        code = make_runtime.main(arguments)
     return code, err.getvalue(), path, work, output
+
+
+def check_only(tmp, given, *options):
+    return run_main(tmp, given, *options)
+
+
+def no_makensis():
+    """Why made archives cannot be tested here, or None."""
+    if shutil.which(MAKENSIS) or os.access(MAKENSIS, os.X_OK):
+        return None
+    return "no makensis (%s; set MAKENSIS)" % MAKENSIS
+
+
+def words(size, seed):
+    """size bytes of text from a few words: compressible as class files and
+    properties are, so lzma, zlib and none give three sizes."""
+    generator = random.Random(seed)
+    vocabulary = [b"java", b"lang", b"Object", b"String", b"runtime", b"module", b"class", b"(", b")", b";", b"\n"]
+    return b" ".join(generator.choice(vocabulary) for _ in range(size // 4))[:size]
 
 
 def tree(root):
@@ -281,6 +305,18 @@ class Accepted(unittest.TestCase):
                         self.assertEqual(f.read(), JAVA)
 
 
+@unittest.skipIf(NO_STANDINS, NO_STANDINS)
+class CompressionRefused(unittest.TestCase):
+    def test_cases(self):
+        for value in ("xz", "bzip2", "LZMA", "lzma ", ""):
+            with self.subTest(repr(value)), tempfile.TemporaryDirectory() as tmp:
+                code, err, _, work, output = check_only(tmp, as_folder(runtime()), "--compression", value)
+                self.assertEqual((code, err), (1, "error: BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be "
+                                                  "lzma (the default), zlib or none\n" % value))
+                self.assertFalse(os.path.exists(work))
+                self.assertFalse(os.path.exists(output))
+
+
 class ReleaseVersion(unittest.TestCase):
     def test_cases(self):
         cases = [
@@ -317,6 +353,9 @@ def pe_header(data):
             struct.unpack_from("<H", data, pe + 24 + 68)[0])
 
 
+WORDS = words(200000, 1)
+
+
 @unittest.skipIf(NO_STANDINS, NO_STANDINS)
 class MadeArchives(unittest.TestCase):
     TREE = runtime({
@@ -324,37 +363,64 @@ class MadeArchives(unittest.TestCase):
         "lib/with blanks/read me.txt": b"blanks\n",
         "conf/$EXEDIR Grüße ñ.txt": b"dollar\n",
         "lib/empty": FOLDER,
+        "lib/words.txt": WORDS,
     })
+    COMPRESSIONS = ("lzma", "zlib", "none")
 
     @classmethod
     def setUpClass(cls):
-        if not (shutil.which(MAKENSIS) or os.access(MAKENSIS, os.X_OK)):
-            raise unittest.SkipTest("no makensis (%s; set MAKENSIS)" % MAKENSIS)
+        if no_makensis():
+            raise unittest.SkipTest(no_makensis())
         cls.tmp = tempfile.mkdtemp(prefix="make_runtime_test.")
         cls.folder = os.path.join(cls.tmp, "runtime")
         write_folder(cls.folder, cls.TREE)
-        cls.archive = cls.made(cls.folder, None, "first")
+        cls.archives = {}
+        cls.archive = cls.archive_of("lzma")
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
-    def made(cls, folder, zip_path, name):
+    def made(cls, folder, zip_path, name, **options):
         output = os.path.join(cls.tmp, name, "jre_x64.exe")
-        make_runtime.make(SETTING, folder, zip_path, os.path.join(cls.tmp, name, "work"), output, MAKENSIS)
+        make_runtime.make(SETTING, folder, zip_path, os.path.join(cls.tmp, name, "work"), output, MAKENSIS,
+                          **options)
         with open(output, "rb") as f:
             return f.read()
 
+    @classmethod
+    def archive_of(cls, compression):
+        """The archive of the class's folder with that compression, made
+        once."""
+        if compression not in cls.archives:
+            cls.archives[compression] = cls.made(cls.folder, None, compression, compression=compression)
+        return cls.archives[compression]
+
     def test_program(self):
-        self.assertEqual(pe_header(self.archive), (0x8664, 0x20B, 2), "not a windowed PE32+ x86-64 program")
-        manifest = make_runtime.resource_manifest(self.archive)
-        self.assertIsNotNone(manifest)
-        self.assertRegex(manifest, r'requestedExecutionLevel\s+level="asInvoker"')
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                archive = self.archive_of(compression)
+                self.assertEqual(pe_header(archive), (0x8664, 0x20B, 2), "not a windowed PE32+ x86-64 program")
+                manifest = make_runtime.resource_manifest(archive)
+                self.assertIsNotNone(manifest)
+                self.assertRegex(manifest, r'requestedExecutionLevel\s+level="asInvoker"')
 
     def test_same_bytes_again(self):
         os.utime(os.path.join(self.folder, "lib", "a", "b", "deep.txt"), (1e9, 1e9))
-        self.assertTrue(self.made(self.folder, None, "again") == self.archive, "the bytes differ")
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                again = self.made(self.folder, None, "again-" + compression, compression=compression)
+                self.assertTrue(again == self.archive_of(compression), "the bytes differ")
+
+    def test_compressions_differ(self):
+        sizes = {compression: len(self.archive_of(compression)) for compression in self.COMPRESSIONS}
+        self.assertLess(sizes["lzma"], sizes["zlib"], sizes)
+        self.assertGreater(sizes["none"] - sizes["zlib"], len(WORDS) // 2, sizes)
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                # Only an archive without compression holds the file as it is.
+                self.assertEqual(WORDS in self.archive_of(compression), compression == "none")
 
     def test_content_changes_bytes(self):
         changed = os.path.join(self.tmp, "changed-runtime")
@@ -366,16 +432,14 @@ class MadeArchives(unittest.TestCase):
         zip_of_folder(path, self.folder, "jdk-17.0.8")
         self.assertTrue(self.made(None, path, "zip") == self.archive, "the bytes differ from the folder's")
 
-    def run_archive(self, name, in_the_way=None):
+    def run_archive(self, name, archive, in_the_way=None):
         """Runs the archive in a folder of its own under Wine: (exit code,
         folder)."""
-        if not os.access(WINE_RUN, os.X_OK):
-            self.skipTest("no Wine for this build (%s)" % WINE_RUN)
         folder = os.path.join(self.tmp, name)
         os.makedirs(folder)
         program = os.path.join(folder, "jre_x64.exe")
         with open(program, "wb") as f:
-            f.write(self.archive)
+            f.write(archive)
         if in_the_way is not None:
             with open(os.path.join(folder, "jre"), "wb") as f:
                 f.write(in_the_way)
@@ -384,17 +448,41 @@ class MadeArchives(unittest.TestCase):
             self.skipTest("this build's Wine could not start: %s" % ran.stdout.decode(errors="replace"))
         return ran.returncode, folder
 
+    def need_wine(self):
+        if not os.access(WINE_RUN, os.X_OK):
+            self.skipTest("no Wine for this build (%s)" % WINE_RUN)
+
     def test_unpacks_under_wine(self):
-        code, folder = self.run_archive("wine-unpacks")
-        self.assertEqual(code, 0)
-        self.assertEqual(sorted(os.listdir(folder)), ["jre", "jre_x64.exe"])
-        self.assertEqual(tree(os.path.join(folder, "jre")), tree(self.folder))
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                code, folder = self.run_archive("wine-unpacks-" + compression, self.archive_of(compression))
+                self.assertEqual(code, 0)
+                self.assertEqual(sorted(os.listdir(folder)), ["jre", "jre_x64.exe"])
+                self.assertEqual(tree(os.path.join(folder, "jre")), tree(self.folder))
+
+    def test_damaged_under_wine(self):
+        # A damaged download must write nothing: the archive checks its own
+        # bytes before it unpacks.
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                damaged = bytearray(self.archive_of(compression))
+                # Past the stub, in the data, in each of the three.
+                damaged[len(damaged) * 2 // 3] ^= 0x01
+                code, folder = self.run_archive("wine-damaged-" + compression, bytes(damaged))
+                self.assertNotEqual(code, 0)
+                self.assertEqual(os.listdir(folder), ["jre_x64.exe"])
 
     def test_jre_in_the_way_under_wine(self):
-        code, folder = self.run_archive("wine-blocked", in_the_way=b"a file\n")
-        self.assertEqual(code, 2)
-        with open(os.path.join(folder, "jre"), "rb") as f:
-            self.assertEqual(f.read(), b"a file\n")
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                code, folder = self.run_archive("wine-blocked-" + compression, self.archive_of(compression),
+                                                in_the_way=b"a file\n")
+                self.assertEqual(code, 2)
+                with open(os.path.join(folder, "jre"), "rb") as f:
+                    self.assertEqual(f.read(), b"a file\n")
 
 
 if __name__ == "__main__":
