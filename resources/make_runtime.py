@@ -4,7 +4,7 @@ runtime folder or from a vendor's zip of one.
 
   make_runtime.py --setting NAME (--folder DIR | --zip FILE) --work DIR
                   --output FILE [--compression lzma|zlib|none]
-                  [--makensis PROGRAM] [--check-only]
+                  [--facts FACTS] [--makensis PROGRAM] [--check-only]
 
 NAME is the build setting the input came from, so that every refusal names
 the setting, the path and the rule. DIR holds `bin\\java.exe` and
@@ -36,7 +36,16 @@ are staged for makensis under numbered names in numbered folders of at most
 256 files each, so the script never quotes a runtime's name and makensis
 never reads a large folder.
 
-Only WORK and OUTPUT are written; a zip is unpacked into WORK.
+When it makes an archive, FACTS gets the runtime's facts for the launcher,
+ASCII lines:
+  unpacked_bytes=<the sizes of all its files added up>
+  longest_path=<the length in UTF-16 units of the longest path as unpacked
+               below the workspace: "jre\\" and an entry's parts joined by
+               "\\"; folders count too>
+  java_feature=<the feature release its release file's JAVA_VERSION names;
+               no line without one>
+
+Only WORK, OUTPUT and FACTS are written; a zip is unpacked into WORK.
 """
 
 import argparse
@@ -398,7 +407,24 @@ def check_archive(path):
                       % (path, level.group(1) if level else "(none)"))
 
 
-def make(setting, folder, zip_path, work, output, makensis, compression="lzma", solid=False, crc_check=True):
+def runtime_facts(root, entries):
+    """The facts file's text for the runtime in root."""
+    unpacked = sum(os.path.getsize(os.path.join(root, *parts)) for parts, folder in entries if not folder)
+    # Paths as unpacked below the workspace, in UTF-16 units: a letter
+    # beyond the BMP counts two.
+    longest = max(len(("jre\\" + "\\".join(parts)).encode("utf-16-le")) // 2 for parts, _ in entries)
+    text = "unpacked_bytes=%d\nlongest_path=%d\n" % (unpacked, longest)
+    release = os.path.join(root, "release")
+    if os.path.isfile(release):
+        with open(release, encoding="utf-8", errors="replace") as f:
+            feature = release_version(f.read())
+        if feature is not None:
+            text += "java_feature=%d\n" % feature
+    return text
+
+
+def make(setting, folder, zip_path, work, output, makensis, compression="lzma", facts=None, solid=False,
+         crc_check=True):
     if compression not in COMPRESSIONS:
         raise Refused("BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be lzma (the default), zlib or none"
                       % compression)
@@ -423,6 +449,9 @@ def make(setting, folder, zip_path, work, output, makensis, compression="lzma", 
             raise Refused("%s: the build folder %s holds a quote or a dollar sign, which makensis cannot be given"
                           % (setting, given))
     os.makedirs(os.path.dirname(output), exist_ok=True)
+    if facts and os.path.exists(facts):
+        # Never left beside an archive of another runtime.
+        os.remove(facts)
     with open(script, "w", encoding="utf-8") as f:
         f.write(nsis_script(entries, staged, output, compression, solid, crc_check))
     made = subprocess.run([makensis, "-V2", "-INPUTCHARSET", "UTF8", script],
@@ -430,6 +459,9 @@ def make(setting, folder, zip_path, work, output, makensis, compression="lzma", 
     if made.returncode != 0:
         raise Refused("%s: %s: makensis failed:\n%s" % (setting, source, made.stdout))
     check_archive(output)
+    if facts:
+        with open(facts, "w", encoding="ascii", newline="\n") as f:
+            f.write(runtime_facts(root, entries))
 
 
 def main(argv):
@@ -441,6 +473,7 @@ def main(argv):
     parser.add_argument("--work", required=True)
     parser.add_argument("--output", required=True)
     parser.add_argument("--compression", default="lzma")
+    parser.add_argument("--facts")
     parser.add_argument("--makensis", default="makensis")
     parser.add_argument("--check-only", action="store_true")
     # For measuring only (bench/whole_run.sh, bench/runtime_compression.sh):
@@ -451,7 +484,8 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         make(args.setting, args.folder, args.zip, args.work, args.output,
-             None if args.check_only else args.makensis, args.compression, args.solid, not args.no_crc_check)
+             None if args.check_only else args.makensis, args.compression, args.facts, args.solid,
+             not args.no_crc_check)
     except Refused as error:
         print("error: %s" % error, file=sys.stderr)
         return 1

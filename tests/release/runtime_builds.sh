@@ -6,7 +6,7 @@
 #  - built twice, in two folders, it gives the same archive and launcher;
 #  - the archive is made again when a file of the folder changes, is added
 #    or removed, or BRACKENHUE_RUNTIME_COMPRESSION changes, and not
-#    otherwise;
+#    otherwise; its facts for the launcher are written beside it;
 #  - with signing set, the archive inside the launcher verifies against the
 #    certificate;
 #  - two runtime settings at once are refused, naming both, and so is a
@@ -24,6 +24,20 @@ folder="$work/runtime folder"
 python3 "$src/tests/release/make_runtime_folder.py" "$folder" --java "$java" --javaw "$javaw" --zip "$work/runtime.zip"
 
 archive() { echo "$1/resources/runtime/jre_x64.exe"; }
+# check_facts WHAT: the facts beside $a's archive give the folder's bytes
+# and its Java.
+check_facts() {
+  local facts bytes
+  facts="$(archive "$a").facts"
+  bytes=$(find "$folder" -type f -printf '%s\n' | awk '{sum += $1} END {print sum}')
+  if grep -qx "unpacked_bytes=$bytes" "$facts" && grep -qx "java_feature=8" "$facts" &&
+     grep -qx "longest_path=[0-9]*" "$facts"; then
+    echo "$1: facts written, $bytes bytes"
+  else
+    cat "$facts"
+    fail "$1: the facts beside the archive do not give unpacked_bytes=$bytes and java_feature=8"
+  fi
+}
 
 log "release build from a runtime folder, PATH: $(ls "$tools" | grep -v mingw32 | tr '\n' ' ')+ mingw-w64"
 a="$work/first"
@@ -39,6 +53,7 @@ configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$b" ||
 same "$(archive "$a")" "$(archive "$b")" "runtime archives made in two folders"
 same "$a/bin/brackenhue-setup.exe" "$b/bin/brackenhue-setup.exe" "launchers made in two folders"
 echo "folder $(du -sb "$folder" | cut -f1) bytes in $(find "$folder" -type f | wc -l) files; archive $(stat -c %s "$(archive "$a")") bytes"
+check_facts "first build"
 
 log "from the zip with one top folder: the same archive"
 configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build_launcher "$b" ||
@@ -67,6 +82,7 @@ remade "a file removed" && echo "a file removed: made again" || fail "a removed 
 mkdir "$folder/lib/new empty folder"
 remade "an empty folder added" && echo "an empty folder added: made again" ||
   fail "an added empty folder did not make the archive again"
+check_facts "after the changes"
 lzma_archive="$work/lzma.exe"
 cp "$(archive "$a")" "$lzma_archive"
 configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib"; }

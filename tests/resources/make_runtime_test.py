@@ -158,12 +158,14 @@ def given_path(option, name, content=None):
 
 
 def run_main(tmp, given, *options, makensis=None):
-    """Runs main on what given makes in tmp: (exit code, stderr, input
-    path, work, output). Without makensis it only checks."""
+    """Runs main on what given makes in tmp, with its facts to
+    OUTPUT.facts: (exit code, stderr, input path, work, output). Without
+    makensis it only checks."""
     option, path = given(tmp)
     work = os.path.join(tmp, "work")
     output = os.path.join(tmp, "out", "jre_x64.exe")
-    arguments = ["--setting", SETTING, option, path, "--work", work, "--output", output] + list(options)
+    arguments = ["--setting", SETTING, option, path, "--work", work, "--output", output, "--facts",
+                 output + ".facts"] + list(options)
     if makensis:
         arguments += ["--makensis", makensis]
     else:
@@ -268,6 +270,7 @@ class Refusals(unittest.TestCase):
                 self.assertTrue(err.startswith("error: %s: %s: " % (SETTING, path)), err)
                 self.assertIn(rule, err)
                 self.assertFalse(os.path.exists(output))
+                self.assertFalse(os.path.exists(output + ".facts"))
                 # Refused names must not have been written anywhere.
                 self.assertNotIn("evil", [name for _, _, files in os.walk(tmp) for name in files])
 
@@ -299,6 +302,7 @@ class Accepted(unittest.TestCase):
                 code, err, path, work, output = check_only(tmp, given)
                 self.assertEqual((code, err), (0, ""))
                 self.assertFalse(os.path.exists(output), "--check-only made an archive")
+                self.assertFalse(os.path.exists(output + ".facts"), "--check-only wrote facts")
                 if path.endswith(".zip"):
                     # The runtime's own root, whatever the zip's layout.
                     with open(os.path.join(work, "runtime", "bin", "java.exe"), "rb") as f:
@@ -483,6 +487,42 @@ class MadeArchives(unittest.TestCase):
                 self.assertEqual(code, 2)
                 with open(os.path.join(folder, "jre"), "rb") as f:
                     self.assertEqual(f.read(), b"a file\n")
+
+
+@unittest.skipIf(NO_STANDINS or no_makensis(), NO_STANDINS or no_makensis())
+class Facts(unittest.TestCase):
+    """The facts written beside a made archive for the launcher."""
+
+    def test_cases(self):
+        top = lambda entries: as_zip(entries, top="jdk-17.0.8")
+        cases = [
+            # tag, entries, given as, longest_path (the longest path below the workspace, in UTF-16 units),
+            # java_feature (None: no line)
+            ("only the programs", runtime(), as_folder, 17, "17"),  # jre\bin\javaw.exe
+            ("nested names", runtime({"lib/a/b/c/deep.txt": b"deep\n"}), as_folder, 22, "17"),
+            # jre\lib\Grüße ñandú.txt: 23 units, 27 bytes of UTF-8
+            ("letters beyond ASCII count one unit each", runtime({"lib/Grüße ñandú.txt": b"x"}), as_folder, 23, "17"),
+            # jre\lib\😀 smile 😀.txt: 21 code points, 23 units, 27 bytes of UTF-8
+            ("a letter beyond the BMP counts two units", runtime({"lib/\U0001F600 smile \U0001F600.txt": b"x"}),
+             as_folder, 23, "17"),
+            # jre\lib\an empty folder, longer than any file's path
+            ("an empty folder is the longest", runtime({"lib/an empty folder": FOLDER}), as_folder, 23, "17"),
+            ("a zip's top folder is not counted", runtime({"lib/a/b/c/deep.txt": b"deep\n"}), top, 22, "17"),
+            ("release 1.8.0_281", runtime({"release": b'JAVA_VERSION="1.8.0_281"\n'}), as_folder, 17, "8"),
+            ("no release file", runtime({"release": REMOVE}), as_folder, 17, None),
+            ("a release file without JAVA_VERSION", runtime({"release": b'IMPLEMENTOR="Test"\n'}), as_folder, 17,
+             None),
+        ]
+        for tag, entries, given, longest, feature in cases:
+            with self.subTest(tag), tempfile.TemporaryDirectory() as tmp:
+                code, err, _, _, output = run_main(tmp, given(entries), makensis=MAKENSIS)
+                self.assertEqual((code, err), (0, ""))
+                expected = "unpacked_bytes=%d\nlongest_path=%d\n" % (
+                    sum(len(value) for value in entries.values() if isinstance(value, bytes)), longest)
+                if feature:
+                    expected += "java_feature=%s\n" % feature
+                with open(output + ".facts", "rb") as f:
+                    self.assertEqual(f.read(), expected.encode("ascii"))
 
 
 if __name__ == "__main__":
