@@ -32,7 +32,7 @@ def main(folder, work):
         staged = make_runtime.stage(folder, entries, os.path.abspath(os.path.join(work, "files")))
         script = os.path.join(work, "runtime.nsi")
         with open(script, "w", encoding="utf-8") as f:
-            f.write(make_runtime.nsis_script(entries, staged, out, solid))
+            f.write(make_runtime.nsis_script(entries, staged, out, solid=solid))
         started = time.time()
         subprocess.run(["makensis", "-V1", "-INPUTCHARSET", "UTF8", script], check=True)
         sizes[solid] = os.path.getsize(out)

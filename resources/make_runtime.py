@@ -3,19 +3,22 @@
 runtime folder or from a vendor's zip of one.
 
   make_runtime.py --setting NAME (--folder DIR | --zip FILE) --work DIR
-                  --output FILE [--makensis PROGRAM] [--check-only]
+                  --output FILE [--compression lzma|zlib|none]
+                  [--facts FACTS] [--makensis PROGRAM] [--check-only]
 
 NAME is the build setting the input came from, so that every refusal names
 the setting, the path and the rule. DIR holds `bin\\java.exe` and
 `bin\\javaw.exe`; a zip holds them at its root or under its one top folder.
+The compression is BRACKENHUE_RUNTIME_COMPRESSION's value; any other is
+refused.
 
 Before anything is made, the input is checked:
   - every name is one Windows can hold and that lands inside the runtime: no
     ".." parts, absolute paths or drive letters, no ":" (an alternate data
     stream), none of <>"|?* or control characters, no trailing dot or blank,
-    no reserved device name (CON, NUL, COM1, ...), no two names that differ
-    only in letter case, no symbolic links; in zip names a backslash counts
-    as a separator, in a folder's names it is refused;
+    no reserved device name (CON, NUL, COM1, CONIN$, ...), no two names
+    that differ only in letter case, no symbolic links; in zip names a
+    backslash counts as a separator, in a folder's names it is refused;
   - bin\\java.exe is a 64-bit console program and bin\\javaw.exe a 64-bit
     windowed program (PE32+, x86-64);
   - a "release" file, when there is one, gives a JAVA_VERSION of at least
@@ -24,12 +27,25 @@ Before anything is made, the input is checked:
 The archive is a 64-bit windowed NSIS program (makensis, amd64-unicode stub,
 no plugins): silent, asking for no rights beyond the user's, it unpacks the
 runtime as the folder "jre" beside itself and ends; it exits with 2 when a
-file or folder could not be written. LZMA, not solid: a solid archive first
+file or folder could not be written. LZMA (the smallest), zlib or no
+compression (the fastest to unpack), never solid: a solid archive first
 unpacks its whole block into %TEMP%. No file dates are stored, so the same
 input and the same makensis give the same bytes. The made archive is checked
-to be PE32+ for x86-64 with a manifest that asks for asInvoker.
+to be PE32+ for x86-64 with a manifest that asks for asInvoker. The files
+are staged for makensis under numbered names in numbered folders of at most
+256 files each, so the script never quotes a runtime's name and makensis
+never reads a large folder.
 
-Only WORK and OUTPUT are written; a zip is unpacked into WORK.
+When it makes an archive, FACTS gets the runtime's facts for the launcher,
+ASCII lines:
+  unpacked_bytes=<the sizes of all its files added up>
+  longest_path=<the length in UTF-16 units of the longest path as unpacked
+               below the workspace: "jre\\" and an entry's parts joined by
+               "\\"; folders count too>
+  java_feature=<the feature release its release file's JAVA_VERSION names;
+               no line without one>
+
+Only WORK, OUTPUT and FACTS are written; a zip is unpacked into WORK.
 """
 
 import argparse
@@ -47,8 +63,10 @@ import pe_image
 
 RT_MANIFEST = 24
 FORBIDDEN = set('<>"|?*')
-RESERVED = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(1, 10)} | {"LPT%d" % i for i in range(1, 10)}
-STUB = "lzma-amd64-unicode"
+# CONIN$ and CONOUT$ open the console's input and output, like CON.
+RESERVED = ({"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {"COM%d" % i for i in range(1, 10)}
+            | {"LPT%d" % i for i in range(1, 10)})
+COMPRESSIONS = ("lzma", "zlib", "none")
 
 
 class Refused(Exception):
@@ -255,20 +273,32 @@ def nsis_string(text):
     return text.replace("$", "$$").replace('"', '$\\"')
 
 
+# Files per staging folder. makensis reads the whole folder for every File
+# command, so one flat folder made the build time grow with the square of
+# the file count.
+STAGE_FOLDER_FILES = 256
+
+
 def stage(root, entries, folder):
-    """Each file of the runtime under a plain numbered name in folder (a hard
-    link where the file system allows, else a copy), so the script never
-    has to quote a file name for the compiler. Returns the staged paths in
-    the order of entries (None for folders)."""
+    """Each file of the runtime under a plain numbered name in numbered
+    subfolders of folder (files/0000/000000, at most STAGE_FOLDER_FILES to a
+    subfolder; a hard link where the file system allows, else a copy), so
+    the script never has to quote a file name for the compiler. Returns the
+    staged paths in the order of entries (None for folders)."""
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
     staged = []
-    for number, (parts, is_folder) in enumerate(entries):
+    count = 0
+    for parts, is_folder in entries:
         if is_folder:
             staged.append(None)
             continue
-        target = os.path.join(folder, "%06d" % number)
+        here = os.path.join(folder, "%04d" % (count // STAGE_FOLDER_FILES))
+        if count % STAGE_FOLDER_FILES == 0:
+            os.mkdir(here)
+        target = os.path.join(here, "%06d" % count)
+        count += 1
         source = os.path.join(root, *parts)
         try:
             os.link(source, target)
@@ -278,7 +308,15 @@ def stage(root, entries, folder):
     return staged
 
 
-def nsis_script(entries, staged, output, solid=False):
+def compressor(compression, solid):
+    """The script's lines that choose the compression."""
+    if compression == "none":
+        # The last SetCompress also leaves the script's own header as it is.
+        return ["SetCompressor /FINAL zlib", "SetCompress off"]
+    return ["SetCompressor %s/FINAL %s" % ("/SOLID " if solid else "", compression)]
+
+
+def nsis_script(entries, staged, output, compression="lzma", solid=False, crc_check=True):
     def installed(parts):
         return "$EXEDIR\\jre" + "".join("\\" + nsis_string(part) for part in parts)
 
@@ -286,10 +324,10 @@ def nsis_script(entries, staged, output, solid=False):
         "Unicode true",
         "Target amd64-unicode",
         "RequestExecutionLevel user",
-        "SetCompressor /SOLID /FINAL lzma" if solid else "SetCompressor /FINAL lzma",
+    ] + compressor(compression, solid) + [
         "SetDateSave off",
         "SilentInstall silent",
-        "CRCCheck on",
+        "CRCCheck %s" % ("on" if crc_check else "off"),
         'Name "Java runtime"',
         'OutFile "%s"' % output,
         "Section",
@@ -369,7 +407,27 @@ def check_archive(path):
                       % (path, level.group(1) if level else "(none)"))
 
 
-def make(setting, folder, zip_path, work, output, makensis, solid=False):
+def runtime_facts(root, entries):
+    """The facts file's text for the runtime in root."""
+    unpacked = sum(os.path.getsize(os.path.join(root, *parts)) for parts, folder in entries if not folder)
+    # Paths as unpacked below the workspace, in UTF-16 units: a letter
+    # beyond the BMP counts two.
+    longest = max(len(("jre\\" + "\\".join(parts)).encode("utf-16-le")) // 2 for parts, _ in entries)
+    text = "unpacked_bytes=%d\nlongest_path=%d\n" % (unpacked, longest)
+    release = os.path.join(root, "release")
+    if os.path.isfile(release):
+        with open(release, encoding="utf-8", errors="replace") as f:
+            feature = release_version(f.read())
+        if feature is not None:
+            text += "java_feature=%d\n" % feature
+    return text
+
+
+def make(setting, folder, zip_path, work, output, makensis, compression="lzma", facts=None, solid=False,
+         crc_check=True):
+    if compression not in COMPRESSIONS:
+        raise Refused("BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be lzma (the default), zlib or none"
+                      % compression)
     source = folder or zip_path
     if folder:
         if not os.path.isdir(folder):
@@ -391,13 +449,19 @@ def make(setting, folder, zip_path, work, output, makensis, solid=False):
             raise Refused("%s: the build folder %s holds a quote or a dollar sign, which makensis cannot be given"
                           % (setting, given))
     os.makedirs(os.path.dirname(output), exist_ok=True)
+    if facts and os.path.exists(facts):
+        # Never left beside an archive of another runtime.
+        os.remove(facts)
     with open(script, "w", encoding="utf-8") as f:
-        f.write(nsis_script(entries, staged, output, solid))
+        f.write(nsis_script(entries, staged, output, compression, solid, crc_check))
     made = subprocess.run([makensis, "-V2", "-INPUTCHARSET", "UTF8", script],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if made.returncode != 0:
         raise Refused("%s: %s: makensis failed:\n%s" % (setting, source, made.stdout))
     check_archive(output)
+    if facts:
+        with open(facts, "w", encoding="ascii", newline="\n") as f:
+            f.write(runtime_facts(root, entries))
 
 
 def main(argv):
@@ -408,15 +472,20 @@ def main(argv):
     given.add_argument("--zip")
     parser.add_argument("--work", required=True)
     parser.add_argument("--output", required=True)
+    parser.add_argument("--compression", default="lzma")
+    parser.add_argument("--facts")
     parser.add_argument("--makensis", default="makensis")
     parser.add_argument("--check-only", action="store_true")
-    # For measuring only (bench/whole_run.sh): a solid archive unpacks its
-    # whole block into %TEMP% first.
+    # For measuring only (bench/whole_run.sh, bench/runtime_compression.sh):
+    # a solid archive unpacks its whole block into %TEMP% first, and the
+    # check of the archive's own bytes guards against a damaged download.
     parser.add_argument("--solid", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--no-crc-check", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     try:
         make(args.setting, args.folder, args.zip, args.work, args.output,
-             None if args.check_only else args.makensis, args.solid)
+             None if args.check_only else args.makensis, args.compression, args.facts, args.solid,
+             not args.no_crc_check)
     except Refused as error:
         print("error: %s" % error, file=sys.stderr)
         return 1

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Writes a made-up Java runtime folder of about 1,500 files for building
-runtime archives in tests: nested folders, names with blanks, letters beyond
-ASCII and a dollar sign, empty folders, a release file, and the two programs
-given as bin\\java.exe and bin\\javaw.exe (with an answer file beside java.exe
-when one is given). With --zip it also writes the folder as a zip with one
-top folder. The content is fixed, so the same call gives the same files.
+"""Writes a made-up Java runtime folder of about 1,500 files (or as many as
+asked for) for building runtime archives in tests and benchmarks: nested
+folders, names with blanks, letters beyond ASCII and a dollar sign, empty
+folders, a release file, and the two programs given as bin\\java.exe and
+bin\\javaw.exe (with an answer file beside java.exe when one is given).
+With --zip it also writes the folder as a zip with one top folder. The
+content is fixed, so the same call gives the same files.
 
 usage: make_runtime_folder.py FOLDER --java EXE --javaw EXE [--answer FILE]
-                              [--zip ZIP] [--megabytes N]
+                              [--zip ZIP] [--megabytes N] [--files N]
 """
 
 import argparse
@@ -17,7 +18,7 @@ import shutil
 import zipfile
 
 
-def write_tree(folder, java, javaw, answer, megabytes):
+def write_tree(folder, java, javaw, answer, megabytes, files):
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(os.path.join(folder, "bin"))
@@ -28,9 +29,8 @@ def write_tree(folder, java, javaw, answer, megabytes):
     with open(os.path.join(folder, "release"), "w") as f:
         f.write('JAVA_VERSION="1.8.0_281"\nIMPLEMENTOR="Brackenhue test"\n')
     generator = random.Random(1500)
-    # About 1,500 files over nested folders; compressible text, as class
-    # files and properties are, up to the size asked for.
-    files = 1490
+    # Nested folders; compressible text, as class files and properties
+    # are, up to the size asked for.
     size = max(64, megabytes * 1024 * 1024 // files)
     words = [b"java", b"lang", b"Object", b"String", b"runtime", b"module", b"class", b"(", b")", b";", b"\n"]
     for number in range(files):
@@ -73,8 +73,9 @@ def main():
     parser.add_argument("--answer")
     parser.add_argument("--zip")
     parser.add_argument("--megabytes", type=int, default=2)
+    parser.add_argument("--files", type=int, default=1490, help="generated files besides bin and release")
     args = parser.parse_args()
-    write_tree(args.folder, args.java, args.javaw, args.answer, args.megabytes)
+    write_tree(args.folder, args.java, args.javaw, args.answer, args.megabytes, args.files)
     if args.zip:
         write_zip(args.folder, args.zip, "jdk8u281-b09-jre")
 

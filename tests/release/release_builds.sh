@@ -11,36 +11,12 @@
 #    that names the setting and the file, and leaves no launcher;
 #  - with the settings emptied again the launcher is the unsigned one.
 # usage: release_builds.sh SOURCE_DIR WORK_DIR WINE_RUN RUNTIME JAR
-set -uo pipefail
-src=$1
-work=$(realpath -m "$2")
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
 wine_run=$3
 runtime=$4
 jar=$5
-rm -rf "$work"
-mkdir -p "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-log() { echo "== $*"; }
-
-# configure FOLDER [cmake arguments]: configures a launcher-only build.
-configure() {
-  local folder=$1
-  shift
-  cmake -S "$src" -B "$folder" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython3_EXECUTABLE=/usr/bin/python3 "$@" \
-    >>"$folder.log" 2>&1
-}
-build_launcher() { cmake --build "$1" --target brackenhue-setup >>"$1.log" 2>&1; }
-launcher() { echo "$1/bin/brackenhue-setup.exe"; }
-# same FILE FILE WHAT: the two files must be byte-identical.
-same() {
-  if cmp -s "$1" "$2"; then
-    echo "identical: $3 ($(stat -c %s "$1") bytes)"
-  else
-    fail "$3 differ: $(cmp -l "$1" "$2" 2>/dev/null | wc -l) bytes, first at $(cmp "$1" "$2" | sed 's/.*byte //')"
-  fi
-}
+configure_args=(-DPython3_EXECUTABLE=/usr/bin/python3)
 
 # --- Reproducible builds ---------------------------------------------------
 unset SOURCE_DATE_EPOCH
@@ -88,12 +64,6 @@ print(sorted({", ".join(map(str, i.date_time)) for i in zipfile.ZipFile(sys.argv
 done
 
 # --- Signing ---------------------------------------------------------------
-certs="$work/certs"
-mkdir -p "$certs"
-make_certificate() {  # NAME EXTENDED_KEY_USAGE
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.pem" -days 2 \
-    -subj "/CN=Brackenhue throwaway $1" -addext "extendedKeyUsage=$2" -addext "keyUsage=digitalSignature" 2>/dev/null
-}
 make_certificate signer codeSigning
 make_certificate server serverAuth
 make_certificate other codeSigning
@@ -217,8 +187,4 @@ configure "$b" -DBRACKENHUE_SIGNING_CERTIFICATE= -DBRACKENHUE_SIGNING_KEY= && bu
   { cat "$b.log"; fail "unsigned build"; }
 same "$(launcher "$b")" "$unsigned" "the launcher with signing unset and the earlier unsigned one"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all release checks passed"
+finish "all release checks passed"

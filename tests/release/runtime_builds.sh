@@ -5,50 +5,38 @@
 #    Ninja, Python and makensis (no Wine, no X server, no JDK);
 #  - built twice, in two folders, it gives the same archive and launcher;
 #  - the archive is made again when a file of the folder changes, is added
-#    or removed, and not otherwise;
+#    or removed, or BRACKENHUE_RUNTIME_COMPRESSION changes, and not
+#    otherwise; its facts for the launcher are written beside it;
 #  - with signing set, the archive inside the launcher verifies against the
 #    certificate;
-#  - two runtime settings at once are refused, naming both.
+#  - two runtime settings at once are refused, naming both, and so is a
+#    compression that does not exist, naming the ones that do.
 # usage: runtime_builds.sh SOURCE_DIR WORK_DIR JAR JAVA_EXE JAVAW_EXE
-set -uo pipefail
-src=$1
-work=$(realpath -m "$2")
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
 jar=$3
 java=$4
 javaw=$5
-rm -rf "$work"
-mkdir -p "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-log() { echo "== $*"; }
-
-# The tools a release build may use, and nothing else.
-tools="$work/tools"
-mkdir -p "$tools"
-for tool in cmake ninja python3 makensis /usr/bin/x86_64-w64-mingw32-*; do
-  path=$(command -v "$tool") || { echo "SKIP: $tool is not installed"; exit 77; }
-  ln -s "$path" "$tools/$(basename "$tool")"
-done
-for absent in wine Xvfb javac jar i686-w64-mingw32-g++-posix; do
-  PATH="$tools" command -v "$absent" >/dev/null && fail "$absent is on the restricted PATH"
-done
+restrict_tools
+configure_args=(-DBRACKENHUE_INSTALLER_ARCHIVE="$jar")
 
 folder="$work/runtime folder"
 python3 "$src/tests/release/make_runtime_folder.py" "$folder" --java "$java" --javaw "$javaw" --zip "$work/runtime.zip"
 
-# configure FOLDER [cmake arguments]: a launcher-only release build with the
-# restricted PATH.
-configure() {
-  local build=$1
-  shift
-  env -i HOME="$HOME" PATH="$tools" cmake -S "$src" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" "$@" >>"$build.log" 2>&1
-}
-build() { env -i HOME="$HOME" PATH="$tools" cmake --build "$1" --target brackenhue-setup >>"$1.log" 2>&1; }
 archive() { echo "$1/resources/runtime/jre_x64.exe"; }
-same() {
-  if cmp -s "$1" "$2"; then echo "identical: $3 ($(stat -c %s "$1") bytes)"; else fail "$3 differ"; fi
+# check_facts WHAT: the facts beside $a's archive give the folder's bytes
+# and its Java.
+check_facts() {
+  local facts bytes
+  facts="$(archive "$a").facts"
+  bytes=$(find "$folder" -type f -printf '%s\n' | awk '{sum += $1} END {print sum}')
+  if grep -qx "unpacked_bytes=$bytes" "$facts" && grep -qx "java_feature=8" "$facts" &&
+     grep -qx "longest_path=[0-9]*" "$facts"; then
+    echo "$1: facts written, $bytes bytes"
+  else
+    cat "$facts"
+    fail "$1: the facts beside the archive do not give unpacked_bytes=$bytes and java_feature=8"
+  fi
 }
 
 log "release build from a runtime folder, PATH: $(ls "$tools" | grep -v mingw32 | tr '\n' ' ')+ mingw-w64"
@@ -56,16 +44,19 @@ a="$work/first"
 b="$work/elsewhere/second build"
 mkdir -p "$(dirname "$b")"
 start=$(date +%s.%N)
-configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$a" || { cat "$a.log"; fail "build in $a"; exit 1; }
+configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$a" ||
+  { cat "$a.log"; fail "build in $a"; exit 1; }
 echo "first build: $(echo "$(date +%s.%N) - $start" | bc) s"
 sleep 1
-configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build "$b" || { cat "$b.log"; fail "build in $b"; exit 1; }
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$b" ||
+  { cat "$b.log"; fail "build in $b"; exit 1; }
 same "$(archive "$a")" "$(archive "$b")" "runtime archives made in two folders"
 same "$a/bin/brackenhue-setup.exe" "$b/bin/brackenhue-setup.exe" "launchers made in two folders"
 echo "folder $(du -sb "$folder" | cut -f1) bytes in $(find "$folder" -type f | wc -l) files; archive $(stat -c %s "$(archive "$a")") bytes"
+check_facts "first build"
 
 log "from the zip with one top folder: the same archive"
-configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build "$b" ||
+configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build_launcher "$b" ||
   { cat "$b.log"; fail "build from the zip"; }
 same "$(archive "$a")" "$(archive "$b")" "archives from the folder and from its zip"
 
@@ -75,7 +66,7 @@ remade() {
   local before after
   before=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
   sleep 1.1
-  build "$a" || { cat "$a.log"; fail "$1: build"; }
+  build_launcher "$a" || { cat "$a.log"; fail "$1: build"; }
   after=$(stat -c %Y.%N "$(archive "$a")" 2>/dev/null; sha256sum "$(archive "$a")")
   [ "$before" != "$after" ]
 }
@@ -91,6 +82,20 @@ remade "a file removed" && echo "a file removed: made again" || fail "a removed 
 mkdir "$folder/lib/new empty folder"
 remade "an empty folder added" && echo "an empty folder added: made again" ||
   fail "an added empty folder did not make the archive again"
+check_facts "after the changes"
+lzma_archive="$work/lzma.exe"
+cp "$(archive "$a")" "$lzma_archive"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib"; }
+remade "compression zlib" && echo "compression lzma to zlib: made again" ||
+  fail "a new compression did not make the archive again"
+cmp -s "$lzma_archive" "$(archive "$a")" && fail "the archive made with zlib is the one made with lzma"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib again"; }
+remade "the same compression configured again" &&
+  fail "configuring the same compression again made the archive again" || echo "the same compression again: kept"
+configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=lzma || { cat "$a.log"; fail "configuring with lzma"; }
+remade "compression lzma again" && echo "compression zlib to lzma: made again" ||
+  fail "going back to lzma did not make the archive again"
+same "$lzma_archive" "$(archive "$a")" "archives made with lzma before and after zlib"
 
 log "two runtime settings at once"
 refused="$work/refused"
@@ -102,12 +107,19 @@ else
     echo "refused, naming both" || { cat "$refused.log"; fail "the refusal does not name both settings"; }
 fi
 
+log "a compression that does not exist"
+refused="$work/refused-compression"
+if configure "$refused" -DBRACKENHUE_RUNTIME_FOLDER="$folder" -DBRACKENHUE_RUNTIME_COMPRESSION=xz; then
+  fail "configuring with compression xz succeeded"
+else
+  text=$(tr -s ' \n' ' ' <"$refused.log")
+  [[ "$text" == *"BRACKENHUE_RUNTIME_COMPRESSION is set to 'xz'; it must be lzma (the default), zlib or none"* ]] &&
+    echo "refused, naming the setting and its values" ||
+    { cat "$refused.log"; fail "the refusal does not name the setting and its values"; }
+fi
+
 log "signed: the archive inside the launcher verifies"
-certs="$work/certs"
-mkdir -p "$certs"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/signer.key" -out "$certs/signer.pem" -days 2 \
-  -subj "/CN=Brackenhue throwaway signer" -addext "extendedKeyUsage=codeSigning" \
-  -addext "keyUsage=digitalSignature" 2>/dev/null
+make_certificate signer codeSigning
 signed="$work/signed"
 cmake -S "$src" -B "$signed" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" \
@@ -135,8 +147,4 @@ grep -q "Signing time: Nov 14 22:13:20 2023" "$inside.verify" && echo "signing t
 osslsigncode verify -CAfile "$certs/signer.pem" -in "$signed/bin/brackenhue-setup.exe" >/dev/null 2>&1 &&
   echo "the launcher verifies" || fail "the launcher does not verify"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all runtime build checks passed"
+finish "all runtime build checks passed"

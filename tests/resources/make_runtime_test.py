@@ -14,6 +14,7 @@ import collections
 import contextlib
 import io
 import os
+import random
 import shutil
 import stat
 import struct
@@ -156,17 +157,42 @@ def given_path(option, name, content=None):
     return given
 
 
-def check_only(tmp, given):
-    """Runs main with --check-only on what given makes in tmp: (exit code,
-    stderr, input path, work, output)."""
+def run_main(tmp, given, *options, makensis=None):
+    """Runs main on what given makes in tmp, with its facts to
+    OUTPUT.facts: (exit code, stderr, input path, work, output). Without
+    makensis it only checks."""
     option, path = given(tmp)
     work = os.path.join(tmp, "work")
     output = os.path.join(tmp, "out", "jre_x64.exe")
+    arguments = ["--setting", SETTING, option, path, "--work", work, "--output", output, "--facts",
+                 output + ".facts"] + list(options)
+    if makensis:
+        arguments += ["--makensis", makensis]
+    else:
+        arguments += ["--makensis", os.path.join(tmp, "no-makensis"), "--check-only"]
     out, err = io.StringIO(), io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
-        code = make_runtime.main(["--setting", SETTING, option, path, "--work", work, "--output", output,
-                                  "--makensis", os.path.join(tmp, "no-makensis"), "--check-only"])
+        code = make_runtime.main(arguments)
     return code, err.getvalue(), path, work, output
+
+
+def check_only(tmp, given, *options):
+    return run_main(tmp, given, *options)
+
+
+def no_makensis():
+    """Why made archives cannot be tested here, or None."""
+    if shutil.which(MAKENSIS) or os.access(MAKENSIS, os.X_OK):
+        return None
+    return "no makensis (%s; set MAKENSIS)" % MAKENSIS
+
+
+def words(size, seed):
+    """size bytes of text from a few words: compressible as class files and
+    properties are, so lzma, zlib and none give three sizes."""
+    generator = random.Random(seed)
+    vocabulary = [b"java", b"lang", b"Object", b"String", b"runtime", b"module", b"class", b"(", b")", b";", b"\n"]
+    return b" ".join(generator.choice(vocabulary) for _ in range(size // 4))[:size]
 
 
 def tree(root):
@@ -221,6 +247,9 @@ class Refusals(unittest.TestCase):
             ("a zip with lib/NUL.txt", as_zip(runtime({"lib/NUL.txt": b"x"})),
              "'NUL.txt' is a reserved device name"),
             ("a folder with CON", as_folder(runtime({"CON": b"x"})), "'CON' is a reserved device name"),
+            ("a folder with CONIN$", as_folder(runtime({"CONIN$": b"x"})), "'CONIN$' is a reserved device name"),
+            ("a zip with lib/conout$.log", as_zip(runtime({"lib/conout$.log": b"x"})),
+             "'conout$.log' is a reserved device name"),
             ("a zip with a trailing dot", as_zip(runtime({"lib/notes.": b"x"})), "'notes.' ends in a dot"),
             ("a folder with a trailing blank", as_folder(runtime({"lib/notes ": b"x"})), "'notes ' ends in a blank"),
             ("a zip with a drive letter", as_zip(runtime({"C:/x": b"x"})), "it starts with a drive letter"),
@@ -241,6 +270,7 @@ class Refusals(unittest.TestCase):
                 self.assertTrue(err.startswith("error: %s: %s: " % (SETTING, path)), err)
                 self.assertIn(rule, err)
                 self.assertFalse(os.path.exists(output))
+                self.assertFalse(os.path.exists(output + ".facts"))
                 # Refused names must not have been written anywhere.
                 self.assertNotIn("evil", [name for _, _, files in os.walk(tmp) for name in files])
 
@@ -253,6 +283,8 @@ class Accepted(unittest.TestCase):
         cases = [
             # tag, input
             ("a folder", as_folder(runtime({"lib/empty": FOLDER, "lib/with blanks/$x Grüße.txt": b"x"}))),
+            ("names that only start like a device", as_folder(runtime({"lib/conin.txt": b"x", "lib/CONSOLE$": b"x",
+                                                                       "lib/NULL": b"x"}))),
             ("a zip with the runtime at its root", as_zip(runtime())),
             ("a zip with one top folder", as_zip(runtime({"lib/empty": FOLDER}), top="jdk-17.0.8")),
             ("a zip with backslash separators", as_zip(windows_names, top="jdk")),
@@ -270,10 +302,23 @@ class Accepted(unittest.TestCase):
                 code, err, path, work, output = check_only(tmp, given)
                 self.assertEqual((code, err), (0, ""))
                 self.assertFalse(os.path.exists(output), "--check-only made an archive")
+                self.assertFalse(os.path.exists(output + ".facts"), "--check-only wrote facts")
                 if path.endswith(".zip"):
                     # The runtime's own root, whatever the zip's layout.
                     with open(os.path.join(work, "runtime", "bin", "java.exe"), "rb") as f:
                         self.assertEqual(f.read(), JAVA)
+
+
+@unittest.skipIf(NO_STANDINS, NO_STANDINS)
+class CompressionRefused(unittest.TestCase):
+    def test_cases(self):
+        for value in ("xz", "bzip2", "LZMA", "lzma ", ""):
+            with self.subTest(repr(value)), tempfile.TemporaryDirectory() as tmp:
+                code, err, _, work, output = check_only(tmp, as_folder(runtime()), "--compression", value)
+                self.assertEqual((code, err), (1, "error: BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be "
+                                                  "lzma (the default), zlib or none\n" % value))
+                self.assertFalse(os.path.exists(work))
+                self.assertFalse(os.path.exists(output))
 
 
 class ReleaseVersion(unittest.TestCase):
@@ -312,6 +357,9 @@ def pe_header(data):
             struct.unpack_from("<H", data, pe + 24 + 68)[0])
 
 
+WORDS = words(200000, 1)
+
+
 @unittest.skipIf(NO_STANDINS, NO_STANDINS)
 class MadeArchives(unittest.TestCase):
     TREE = runtime({
@@ -319,37 +367,64 @@ class MadeArchives(unittest.TestCase):
         "lib/with blanks/read me.txt": b"blanks\n",
         "conf/$EXEDIR Grüße ñ.txt": b"dollar\n",
         "lib/empty": FOLDER,
+        "lib/words.txt": WORDS,
     })
+    COMPRESSIONS = ("lzma", "zlib", "none")
 
     @classmethod
     def setUpClass(cls):
-        if not (shutil.which(MAKENSIS) or os.access(MAKENSIS, os.X_OK)):
-            raise unittest.SkipTest("no makensis (%s; set MAKENSIS)" % MAKENSIS)
+        if no_makensis():
+            raise unittest.SkipTest(no_makensis())
         cls.tmp = tempfile.mkdtemp(prefix="make_runtime_test.")
         cls.folder = os.path.join(cls.tmp, "runtime")
         write_folder(cls.folder, cls.TREE)
-        cls.archive = cls.made(cls.folder, None, "first")
+        cls.archives = {}
+        cls.archive = cls.archive_of("lzma")
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
-    def made(cls, folder, zip_path, name):
+    def made(cls, folder, zip_path, name, **options):
         output = os.path.join(cls.tmp, name, "jre_x64.exe")
-        make_runtime.make(SETTING, folder, zip_path, os.path.join(cls.tmp, name, "work"), output, MAKENSIS)
+        make_runtime.make(SETTING, folder, zip_path, os.path.join(cls.tmp, name, "work"), output, MAKENSIS,
+                          **options)
         with open(output, "rb") as f:
             return f.read()
 
+    @classmethod
+    def archive_of(cls, compression):
+        """The archive of the class's folder with that compression, made
+        once."""
+        if compression not in cls.archives:
+            cls.archives[compression] = cls.made(cls.folder, None, compression, compression=compression)
+        return cls.archives[compression]
+
     def test_program(self):
-        self.assertEqual(pe_header(self.archive), (0x8664, 0x20B, 2), "not a windowed PE32+ x86-64 program")
-        manifest = make_runtime.resource_manifest(self.archive)
-        self.assertIsNotNone(manifest)
-        self.assertRegex(manifest, r'requestedExecutionLevel\s+level="asInvoker"')
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                archive = self.archive_of(compression)
+                self.assertEqual(pe_header(archive), (0x8664, 0x20B, 2), "not a windowed PE32+ x86-64 program")
+                manifest = make_runtime.resource_manifest(archive)
+                self.assertIsNotNone(manifest)
+                self.assertRegex(manifest, r'requestedExecutionLevel\s+level="asInvoker"')
 
     def test_same_bytes_again(self):
         os.utime(os.path.join(self.folder, "lib", "a", "b", "deep.txt"), (1e9, 1e9))
-        self.assertTrue(self.made(self.folder, None, "again") == self.archive, "the bytes differ")
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                again = self.made(self.folder, None, "again-" + compression, compression=compression)
+                self.assertTrue(again == self.archive_of(compression), "the bytes differ")
+
+    def test_compressions_differ(self):
+        sizes = {compression: len(self.archive_of(compression)) for compression in self.COMPRESSIONS}
+        self.assertLess(sizes["lzma"], sizes["zlib"], sizes)
+        self.assertGreater(sizes["none"] - sizes["zlib"], len(WORDS) // 2, sizes)
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                # Only an archive without compression holds the file as it is.
+                self.assertEqual(WORDS in self.archive_of(compression), compression == "none")
 
     def test_content_changes_bytes(self):
         changed = os.path.join(self.tmp, "changed-runtime")
@@ -361,16 +436,14 @@ class MadeArchives(unittest.TestCase):
         zip_of_folder(path, self.folder, "jdk-17.0.8")
         self.assertTrue(self.made(None, path, "zip") == self.archive, "the bytes differ from the folder's")
 
-    def run_archive(self, name, in_the_way=None):
+    def run_archive(self, name, archive, in_the_way=None):
         """Runs the archive in a folder of its own under Wine: (exit code,
         folder)."""
-        if not os.access(WINE_RUN, os.X_OK):
-            self.skipTest("no Wine for this build (%s)" % WINE_RUN)
         folder = os.path.join(self.tmp, name)
         os.makedirs(folder)
         program = os.path.join(folder, "jre_x64.exe")
         with open(program, "wb") as f:
-            f.write(self.archive)
+            f.write(archive)
         if in_the_way is not None:
             with open(os.path.join(folder, "jre"), "wb") as f:
                 f.write(in_the_way)
@@ -379,17 +452,77 @@ class MadeArchives(unittest.TestCase):
             self.skipTest("this build's Wine could not start: %s" % ran.stdout.decode(errors="replace"))
         return ran.returncode, folder
 
+    def need_wine(self):
+        if not os.access(WINE_RUN, os.X_OK):
+            self.skipTest("no Wine for this build (%s)" % WINE_RUN)
+
     def test_unpacks_under_wine(self):
-        code, folder = self.run_archive("wine-unpacks")
-        self.assertEqual(code, 0)
-        self.assertEqual(sorted(os.listdir(folder)), ["jre", "jre_x64.exe"])
-        self.assertEqual(tree(os.path.join(folder, "jre")), tree(self.folder))
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                code, folder = self.run_archive("wine-unpacks-" + compression, self.archive_of(compression))
+                self.assertEqual(code, 0)
+                self.assertEqual(sorted(os.listdir(folder)), ["jre", "jre_x64.exe"])
+                self.assertEqual(tree(os.path.join(folder, "jre")), tree(self.folder))
+
+    def test_damaged_under_wine(self):
+        # A damaged download must write nothing: the archive checks its own
+        # bytes before it unpacks.
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                damaged = bytearray(self.archive_of(compression))
+                # Past the stub, in the data, in each of the three.
+                damaged[len(damaged) * 2 // 3] ^= 0x01
+                code, folder = self.run_archive("wine-damaged-" + compression, bytes(damaged))
+                self.assertNotEqual(code, 0)
+                self.assertEqual(os.listdir(folder), ["jre_x64.exe"])
 
     def test_jre_in_the_way_under_wine(self):
-        code, folder = self.run_archive("wine-blocked", in_the_way=b"a file\n")
-        self.assertEqual(code, 2)
-        with open(os.path.join(folder, "jre"), "rb") as f:
-            self.assertEqual(f.read(), b"a file\n")
+        self.need_wine()
+        for compression in self.COMPRESSIONS:
+            with self.subTest(compression):
+                code, folder = self.run_archive("wine-blocked-" + compression, self.archive_of(compression),
+                                                in_the_way=b"a file\n")
+                self.assertEqual(code, 2)
+                with open(os.path.join(folder, "jre"), "rb") as f:
+                    self.assertEqual(f.read(), b"a file\n")
+
+
+@unittest.skipIf(NO_STANDINS or no_makensis(), NO_STANDINS or no_makensis())
+class Facts(unittest.TestCase):
+    """The facts written beside a made archive for the launcher."""
+
+    def test_cases(self):
+        top = lambda entries: as_zip(entries, top="jdk-17.0.8")
+        cases = [
+            # tag, entries, given as, longest_path (the longest path below the workspace, in UTF-16 units),
+            # java_feature (None: no line)
+            ("only the programs", runtime(), as_folder, 17, "17"),  # jre\bin\javaw.exe
+            ("nested names", runtime({"lib/a/b/c/deep.txt": b"deep\n"}), as_folder, 22, "17"),
+            # jre\lib\Grüße ñandú.txt: 23 units, 27 bytes of UTF-8
+            ("letters beyond ASCII count one unit each", runtime({"lib/Grüße ñandú.txt": b"x"}), as_folder, 23, "17"),
+            # jre\lib\😀 smile 😀.txt: 21 code points, 23 units, 27 bytes of UTF-8
+            ("a letter beyond the BMP counts two units", runtime({"lib/\U0001F600 smile \U0001F600.txt": b"x"}),
+             as_folder, 23, "17"),
+            # jre\lib\an empty folder, longer than any file's path
+            ("an empty folder is the longest", runtime({"lib/an empty folder": FOLDER}), as_folder, 23, "17"),
+            ("a zip's top folder is not counted", runtime({"lib/a/b/c/deep.txt": b"deep\n"}), top, 22, "17"),
+            ("release 1.8.0_281", runtime({"release": b'JAVA_VERSION="1.8.0_281"\n'}), as_folder, 17, "8"),
+            ("no release file", runtime({"release": REMOVE}), as_folder, 17, None),
+            ("a release file without JAVA_VERSION", runtime({"release": b'IMPLEMENTOR="Test"\n'}), as_folder, 17,
+             None),
+        ]
+        for tag, entries, given, longest, feature in cases:
+            with self.subTest(tag), tempfile.TemporaryDirectory() as tmp:
+                code, err, _, _, output = run_main(tmp, given(entries), makensis=MAKENSIS)
+                self.assertEqual((code, err), (0, ""))
+                expected = "unpacked_bytes=%d\nlongest_path=%d\n" % (
+                    sum(len(value) for value in entries.values() if isinstance(value, bytes)), longest)
+                if feature:
+                    expected += "java_feature=%s\n" % feature
+                with open(output + ".facts", "rb") as f:
+                    self.assertEqual(f.read(), expected.encode("ascii"))
 
 
 if __name__ == "__main__":
