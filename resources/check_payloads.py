@@ -81,6 +81,8 @@ END_SIZE, LOCATOR_SIZE, ZIP64_END_SIZE, CENTRAL_SIZE, LOCAL_SIZE = 22, 20, 56, 4
 MAX_COMMENT = 0xFFFF
 MAGIC32 = 0xFFFFFFFF
 STORED, DEFLATED = 0, 8
+# What an entry is read in.
+PIECE = 1 << 20
 # Java's manifest reader takes lines into a 512-byte buffer; a line that does
 # not end in it is an error.
 MANIFEST_LINE_BUFFER = 512
@@ -171,9 +173,11 @@ def zip64_values(extra, fields):
 def read_directory(data, start, size):
     """Walks the central directory, refusing what makes Java's zip reader
     refuse the whole archive. Returns the header positions of the first
-    entry and of the META-INF/MANIFEST.MF entries, and the entry count."""
+    entry and of the META-INF/MANIFEST.MF entries, the entry count, and
+    each name's header position."""
     first = None
     manifests = []
+    entries = {}
     at, stop = start, start + size
     index = 0
     while at < stop:
@@ -209,9 +213,11 @@ def read_directory(data, start, size):
             first = at
         if name == MANIFEST_NAME:
             manifests.append(at)
+        # Java's zip reader finds the last entry of a name.
+        entries[shown] = at
         at = after
         index += 1
-    return first, manifests, index
+    return first, manifests, index, entries
 
 
 def local_data(data, base, header, what):
@@ -224,6 +230,51 @@ def local_data(data, base, header, what):
                       "so java -jar cannot read it" % (what, local))
     name_length, extra_length = struct.unpack_from("<HH", data, local + 26)
     return local + LOCAL_SIZE + name_length + extra_length
+
+
+def entry_pieces(data, base, header, shown):
+    """An entry's bytes in pieces, as Java's zip reader gives them to a
+    class loader or the jar verifier: sizes and offset from the ZIP64 extra
+    field where the directory entry defers to it, a stored entry's
+    compressed size of bytes, a deflated one inflated to its stream's end."""
+    method = struct.unpack_from("<H", data, header + 10)[0]
+    compressed, size = struct.unpack_from("<II", data, header + 20)
+    name_length, extra_length = struct.unpack_from("<HH", data, header + 28)
+    offset = struct.unpack_from("<I", data, header + 42)[0]
+    extra = data[header + CENTRAL_SIZE + name_length:header + CENTRAL_SIZE + name_length + extra_length]
+    size, compressed, offset = zip64_values(extra, (size, compressed, offset))
+    local = base + offset
+    what = "its entry %s" % shown
+    if local + LOCAL_SIZE > len(data) or data[local:local + 4] != LOCAL_SIG:
+        raise Refused("%s has no local file header at byte %d, where its central directory entry points, so Java "
+                      "cannot read it" % (what, local))
+    local_name, local_extra = struct.unpack_from("<HH", data, local + 26)
+    start = local + LOCAL_SIZE + local_name + local_extra
+    stop = start + compressed
+    if stop > len(data):
+        raise Refused("%s runs past the end of the file" % what)
+    if method == STORED:
+        for at in range(start, stop, PIECE):
+            yield data[at:min(at + PIECE, stop)]
+        return
+    inflater = zlib.decompressobj(-zlib.MAX_WBITS)
+    for at in range(start, stop, PIECE):
+        pending = data[at:min(at + PIECE, stop)]
+        while pending and not inflater.eof:
+            try:
+                # Bounded: a small piece can inflate to a great deal.
+                out = inflater.decompress(pending, PIECE)
+            except zlib.error as error:
+                raise Refused("%s does not inflate (%s)" % (what, error))
+            yield out
+            pending = inflater.unconsumed_tail
+        if inflater.eof:
+            return
+    raise Refused("%s ends before its deflated data does" % what)
+
+
+def entry_bytes(data, base, header, shown):
+    return b"".join(entry_pieces(data, base, header, shown))
 
 
 def manifest_text(data, base, header):
@@ -300,41 +351,55 @@ def java_lines(text):
         at = after
 
 
-def main_class(text):
-    """The Main-Class of the manifest's main section, read as Java reads
-    the manifest; refuses what Java's manifest reader refuses."""
+def read_manifest(text, what=ITS_MANIFEST):
+    """A manifest (or a signature file, which has the same form) read as
+    Java reads it; refuses what Java's manifest reader refuses. Returns
+    (main, sections, elsewhere, unread): main maps each main-section header
+    name, in lower case, to its value; sections maps each entry's name to
+    its headers the same way, sections of one name merged as Java merges
+    them; elsewhere lists (line number, name in lower case) of the headers
+    in entries' sections; unread is the last line when Java leaves it out
+    for want of a line break."""
     main = {}
-    hints = []
+    sections = {}
+    elsewhere = []
+    unread = None
     header = None  # [line number, name, value] of the header being read
+    section = None  # the headers of the entry's section being read
     in_main = True
     section_start = True
 
     def finish():
+        nonlocal section
         if header is None:
             return
         number, name, value = header
+        name = name.lower()
         if in_main:
-            main[name.lower()] = value
-        elif name.lower() == b"main-class":
-            hints.append(" (the Main-Class on line %d is in an entry's section: only the main section, before "
-                         "the first blank line, counts)" % number)
+            main[name] = value
+            return
+        elsewhere.append((number, name))
+        if section is None:
+            # Its Name header.
+            section = sections.setdefault(value.decode("utf-8", "replace"), {})
+        else:
+            section[name] = value
 
     for number, line, unterminated in java_lines(text):
         if line is None:
-            if re.match(rb"(?i)main-class:", unterminated):
-                hints.append(" (its last line sets Main-Class but has no line break, and Java leaves such a line "
-                             "out)")
+            unread = unterminated
             break
         if not line:
             finish()
             header = None
+            section = None
             in_main = False
             section_start = True
             continue
         if line[:1] == b" ":
             if header is None:
                 raise Refused("line %d of %s continues a header but no header comes before it in its section"
-                              % (number, ITS_MANIFEST))
+                              % (number, what))
             header[2] += line[1:]
             continue
         finish()
@@ -342,15 +407,25 @@ def main_class(text):
         name = line[:colon]
         if colon < 0 or line[colon + 1:colon + 2] != b" " or not HEADER_NAME.fullmatch(name):
             raise Refused("line %d of %s is not a header Java reads: 'Name: value', the name 1 to 70 letters, "
-                          "digits, '-' or '_', then a colon and a space" % (number, ITS_MANIFEST))
+                          "digits, '-' or '_', then a colon and a space" % (number, what))
         if section_start and not in_main and name.lower() != b"name":
             raise Refused("line %d of %s starts a section after a blank line without 'Name: ', which Java "
-                          "refuses" % (number, ITS_MANIFEST))
+                          "refuses" % (number, what))
         section_start = False
         header = [number, name, line[colon + 2:]]
     finish()
+    return main, sections, elsewhere, unread
+
+
+def main_class_of(main, elsewhere, unread):
+    """The Main-Class named in a manifest's main section, from
+    read_manifest's parts; refuses a manifest that names none."""
     value = main.get(b"main-class")
     if value is None:
+        hints = [" (the Main-Class on line %d is in an entry's section: only the main section, before the first "
+                 "blank line, counts)" % number for number, name in elsewhere if name == b"main-class"]
+        if unread is not None and re.match(rb"(?i)main-class:", unread):
+            hints.append(" (its last line sets Main-Class but has no line break, and Java leaves such a line out)")
         raise Refused("%s names no Main-Class, so java -jar cannot start it%s" % (ITS_MANIFEST, "".join(hints)))
     value = value.decode("utf-8", "replace").strip(JAVA_TRIM)
     if not value:
@@ -358,11 +433,18 @@ def main_class(text):
     return value
 
 
+def main_class(text):
+    """The Main-Class of the manifest's main section, read as Java reads
+    the manifest; refuses what Java's manifest reader refuses."""
+    main, _, elsewhere, unread = read_manifest(text)
+    return main_class_of(main, elsewhere, unread)
+
+
 def check_installer(data):
     """Errors for an installer archive: what java -jar refuses."""
     try:
         start, size, base = find_directory(data, find_end(data))
-        first, manifests, count = read_directory(data, start, size)
+        first, manifests, count, entries = read_directory(data, start, size)
         if not manifests:
             held = {0: "no entries", 1: "1 entry"}.get(count, "%d entries" % count)
             raise Refused("it has no META-INF/MANIFEST.MF entry (java -jar matches the name exactly; it has %s), "
