@@ -16,9 +16,12 @@ reads it. The end-of-central-directory record may sit behind a comment; ZIP64
 end records are followed; bytes in front of the archive are allowed (offsets
 count from where the central directory really lies); every entry must be
 stored or deflated and not encrypted; META-INF/MANIFEST.MF must be a manifest
-Java reads whose main section names a Main-Class. Only the end records, the
-central directory and the manifest are read from the mapped file. Whether the
-Main-Class is in the jar is not checked.
+Java reads whose main section names a Main-Class. The class it names, and the
+one a Launcher-Agent-Class names, must be in the jar as a class file Java
+loads (in a multi-release jar, the META-INF/versions/N copy the runtime
+reads), compiled for no newer Java than the bundled runtime when the build
+knows which Java that is. Only the end records, the central directory, the
+manifest and those class files' headers are read from the mapped file.
 
 Both together: the launcher carries both archives whole, and Windows will not
 start an image above 0x77000000 bytes, so their sizes added must not exceed
@@ -440,8 +443,103 @@ def main_class(text):
     return main_class_of(main, elsewhere, unread)
 
 
-def check_installer(data):
-    """Errors for an installer archive: what java -jar refuses."""
+VERSIONS = "META-INF/versions/"
+# Java 9 reads META-INF/versions/ first; 8 is the lowest folder it reads.
+FIRST_VERSIONED_FEATURE, LOWEST_VERSION_FOLDER = 9, 8
+MULTI_RELEASE = b"MULTI-RELEASE: TRUE"
+CLASS_MAGIC = b"\xca\xfe\xba\xbe"
+# A class file's major version less this is its Java feature release.
+MAJOR_TO_FEATURE = 44
+PREVIEW_MINOR = 0xFFFF
+# The agent loader takes spaces, and only spaces, off the Launcher-Agent-Class.
+AGENT_TRIM = " "
+
+
+def multi_release(main, text):
+    """Whether Java reads the jar's META-INF/versions/ (on Java 9 or
+    later): only when the manifest's bytes hold "Multi-Release: true" (in
+    any case, on one line) and the main section's Multi-Release is true."""
+    return MULTI_RELEASE in text.upper() and main.get(b"multi-release", b"").lower() == b"true"
+
+
+def versioned_copies(entries, name):
+    """The N of each META-INF/versions/N/name entry Java can find (N as
+    Java writes a number: no leading zero), lowest first."""
+    found = []
+    for entry in entries:
+        if entry.startswith(VERSIONS) and entry.endswith("/" + name):
+            number = entry[len(VERSIONS):-len(name) - 1]
+            if re.fullmatch(r"[1-9][0-9]*", number) and int(number) >= LOWEST_VERSION_FOLDER:
+                found.append(int(number))
+    return sorted(found)
+
+
+def find_class(entries, attribute, class_name, versioned, java_feature):
+    """(entry name, header position) of the class file Java loads for the
+    class an attribute names: a.b.C (or a/b/C) is a/b/C.class, or in a jar
+    Java reads as multi-release, META-INF/versions/N/a/b/C.class for the
+    highest N up to the runtime's feature release (for a runtime not known,
+    any N). Refuses a class that is not there."""
+    name = class_name.replace(".", "/") + ".class"
+    copies = versioned_copies(entries, name)
+    if versioned and java_feature is None and copies:
+        chosen = "%s%d/%s" % (VERSIONS, copies[-1], name)
+        return chosen, entries[chosen]
+    if versioned and java_feature is not None:
+        for number in reversed(copies):
+            if number <= java_feature:
+                chosen = "%s%d/%s" % (VERSIONS, number, name)
+                return chosen, entries[chosen]
+    if name in entries:
+        return name, entries[name]
+    hint = ""
+    if copies:
+        where = ", ".join("%s%d/%s" % (VERSIONS, number, name) for number in copies)
+        if java_feature is not None and java_feature < FIRST_VERSIONED_FEATURE:
+            hint = " (%s is there, but the bundled runtime, Java %d, never reads META-INF/versions/)" % (
+                where, java_feature)
+        elif not versioned:
+            hint = (" (%s is there, but Java reads META-INF/versions/ only in a jar whose manifest's main section "
+                    "says Multi-Release: true)" % where)
+        else:
+            hint = " (%s is there, but the bundled runtime, Java %d, reads no folder above %d)" % (
+                where, java_feature, java_feature)
+    raise Refused("%s names %s %s, but the jar has no entry %s, so java -jar cannot start it%s"
+                  % (ITS_MANIFEST, attribute, class_name, name, hint))
+
+
+def check_class_file(data, base, entries, attribute, class_name, versioned, java_feature):
+    """Refuses the class an attribute names when it is not in the jar, is
+    not a class file, needs preview features, or is compiled for a newer
+    Java than the bundled runtime (when that runtime is known)."""
+    name, header = find_class(entries, attribute, class_name, versioned, java_feature)
+    head = b""
+    for piece in entry_pieces(data, base, header, name):
+        head += piece
+        if len(head) >= 8:
+            break
+    what = "its %s %s (%s)" % (attribute, class_name, name)
+    if len(head) < 8 or head[:4] != CLASS_MAGIC:
+        raise Refused("%s is not a class file (it does not start with 0xCAFEBABE and a version), so Java cannot "
+                      "load it" % what)
+    minor, major = struct.unpack(">HH", head[4:8])
+    feature = major - MAJOR_TO_FEATURE
+    if minor == PREVIEW_MINOR and feature >= 12:
+        raise Refused("%s uses preview features of Java %d (class file version %d.%d), which Java loads only when "
+                      "started with --enable-preview, and the launcher does not pass that" % (what, feature, major,
+                                                                                            minor))
+    if java_feature is not None and feature > java_feature:
+        raise Refused("%s is compiled for Java %d (class file version %d), but the bundled runtime is Java %d, "
+                      "which loads class files up to version %d, so java -jar cannot start it"
+                      % (what, feature, major, java_feature, java_feature + MAJOR_TO_FEATURE))
+
+
+def check_installer(data, java_feature=None):
+    """Errors for an installer archive: what java -jar refuses. java_feature
+    is the bundled runtime's Java feature release (8, 17, ...) when the
+    build knows it, else None: the class file's version is not compared, and
+    a class in META-INF/versions/ counts as a runtime new enough would read
+    it."""
     try:
         start, size, base = find_directory(data, find_end(data))
         first, manifests, count, entries = read_directory(data, start, size)
@@ -454,7 +552,19 @@ def check_installer(data):
         # last one.
         local_data(data, base, first, "its first entry")
         check_launcher_syntax(manifest_text(data, base, manifests[0]))
-        main_class(manifest_text(data, base, manifests[-1]))
+        text = manifest_text(data, base, manifests[-1])
+        main, _, elsewhere, unread = read_manifest(text)
+        main_class = main_class_of(main, elsewhere, unread)
+        versioned = (java_feature is None or java_feature >= FIRST_VERSIONED_FEATURE) and multi_release(main, text)
+        check_class_file(data, base, entries, "Main-Class", main_class, versioned, java_feature)
+        # Java 8 knows no Launcher-Agent-Class; later ones load the class
+        # before the Main-Class, and refuse an empty one.
+        agent = main.get(b"launcher-agent-class")
+        if agent is not None and (java_feature is None or java_feature >= FIRST_VERSIONED_FEATURE):
+            agent = agent.decode("utf-8", "replace").strip(AGENT_TRIM)
+            if not agent:
+                raise Refused("%s has an empty Launcher-Agent-Class, so java -jar cannot start it" % ITS_MANIFEST)
+            check_class_file(data, base, entries, "Launcher-Agent-Class", agent, versioned, java_feature)
     except Refused as error:
         return [str(error)]
     return []

@@ -14,19 +14,23 @@ import functools
 import io
 import mmap
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import warnings
 import zipfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "resources"))
+sys.path.insert(0, os.path.join(HERE, "..", "payloads"))
 import check_image_size  # noqa: E402
 import check_payloads  # noqa: E402
+import make_sized_zip  # noqa: E402
 
 MAKE_SIZED_ZIP = os.path.join(HERE, "..", "payloads", "make_sized_zip.py")
 CHECK_IMAGE_SIZE = os.path.join(HERE, "..", "..", "resources", "check_image_size.py")
@@ -77,7 +81,6 @@ class RuntimeArchive(unittest.TestCase):
 
 
 MANIFEST = b"Manifest-Version: 1.0\nMain-Class: Main\n\n"
-MAIN_SOURCE = 'public class Main { public static void main(String[] a) { System.out.println("%s"); } }\n'
 # What Main prints, so a start is told apart from any other exit 0.
 STARTED = "brackenhue-check-started"
 NO_MANIFEST = "no META-INF/MANIFEST.MF entry (java -jar matches the name exactly; it has %s)"
@@ -92,33 +95,62 @@ def java_missing():
     return None
 
 
+# A class that prints text, and one that can be loaded as a Java agent.
+CLASS_SOURCE = '%spublic class %s { public static void main(String[] a) { System.out.println("%s"); } }\n'
+AGENT_SOURCE = ('public class Agent { public static void agentmain(String a, java.lang.instrument.Instrumentation i) '
+                '{ System.out.println("agent"); } }\n')
+
+
 @functools.lru_cache(maxsize=None)
-def main_class():
-    """Main.class compiled by the host's javac, or stand-in bytes where
-    there is none (the check never looks inside a class)."""
+def compiled(name="Main", release=None, text=STARTED):
+    """The class file of the class name (a.b.C for a package) printing
+    text, compiled by the host's javac (for the Java release given), or
+    where there is none the hand-made class of make_sized_zip.py given the
+    major version that release has: the check reads no more of a class."""
     if java_missing():
-        return b"\xca\xfe\xba\xbe not compiled here"
+        data = bytearray(make_sized_zip.CLASS_BYTES)
+        if release:
+            struct.pack_into(">H", data, 6, release + 44)
+        return bytes(data)
+    package, _, simple = name.rpartition(".")
     with tempfile.TemporaryDirectory() as folder:
-        source = os.path.join(folder, "Main.java")
+        source = os.path.join(folder, "Agent.java" if name == "Agent" else simple + ".java")
         with open(source, "w") as f:
-            f.write(MAIN_SOURCE % STARTED)
-        subprocess.run(["javac", "-d", folder, source], check=True)
-        with open(os.path.join(folder, "Main.class"), "rb") as f:
+            f.write(AGENT_SOURCE if name == "Agent" else
+                    CLASS_SOURCE % ("package %s; " % package if package else "", simple, text))
+        subprocess.run(["javac"] + (["--release", str(release)] if release else []) + ["-d", folder, source],
+                       check=True)
+        with open(os.path.join(folder, *name.split(".")) + ".class", "rb") as f:
             return f.read()
 
 
+def main_class():
+    return compiled()
+
+
+def with_version(data, major, minor=0):
+    """A class file given another version."""
+    return data[:4] + struct.pack(">HH", minor, major) + data[8:]
+
+
 def jar(manifest=MANIFEST, name="META-INF/MANIFEST.MF", method=zipfile.ZIP_STORED, comment=b"", extra=(),
-        into=None):
-    """A jar of the manifest (None for none), Main.class and the extra
-    (name, bytes, method) entries, written into the stream given or a new
-    one, at its current position."""
+        into=None, classes=None):
+    """A jar of the manifest (None for none), the classes ((name, bytes),
+    Main.class when not given) and the extra (name, bytes, method)
+    entries, written into the stream given or a new one, at its current
+    position."""
     out = into or io.BytesIO()
-    with zipfile.ZipFile(out, "w") as archive:
-        entries = [] if manifest is None else [(name, manifest, method)]
-        entries += [("Main.class", main_class(), zipfile.ZIP_STORED)] + list(extra)
-        for entry_name, data, entry_method in entries:
-            archive.writestr(zipfile.ZipInfo(entry_name, (2020, 1, 1, 0, 0, 0)), data, entry_method)
-        archive.comment = comment
+    if classes is None:
+        classes = [("Main.class", main_class())]
+    with warnings.catch_warnings():
+        # Some cases hold a name twice on purpose.
+        warnings.simplefilter("ignore", UserWarning)
+        with zipfile.ZipFile(out, "w") as archive:
+            entries = [] if manifest is None else [(name, manifest, method)]
+            entries += [(entry_name, data, zipfile.ZIP_STORED) for entry_name, data in classes] + list(extra)
+            for entry_name, data, entry_method in entries:
+                archive.writestr(zipfile.ZipInfo(entry_name, (2020, 1, 1, 0, 0, 0)), data, entry_method)
+            archive.comment = comment
     return out.getvalue() if isinstance(out, io.BytesIO) else None
 
 
@@ -227,6 +259,109 @@ def jar_cases():
         ("cut in half", good[:len(good) // 2], "no end-of-central-directory record"),
         ("not a ZIP archive", b"Main-Class: Main\n" * 20, "no end-of-central-directory record"),
         ("empty", b"", "too short"),
+    ) + class_cases()
+
+
+MULTI_RELEASE = b"Main-Class: Main\nMulti-Release: true\n"
+ABSENT = "its manifest META-INF/MANIFEST.MF names %s %s, but the jar has no entry %s, so java -jar cannot start it"
+
+
+def class_cases():
+    """(tag, archive, fragment) for the classes the manifest names, with
+    no runtime stated: a class in META-INF/versions/ counts."""
+    packaged = [("app/Main.class", compiled("app.Main"))]
+    agent = [("Main.class", main_class()), ("Agent.class", compiled("Agent"))]
+    with_agent = b"Main-Class: Main\nLauncher-Agent-Class: %s\n"
+    only_versioned = [("META-INF/versions/9/Main.class", main_class())]
+    return (
+        ("Main-Class not in the jar", jar(b"Main-Class: Absent\n"),
+         ABSENT % ("Main-Class", "Absent", "Absent.class")),
+        ("Main-Class in a package", jar(b"Main-Class: app.Main\n", classes=packaged), None),
+        ("Main-Class in a package, written with slashes", jar(b"Main-Class: app/Main\n", classes=packaged), None),
+        ("Main-Class without its package", jar(b"Main-Class: Main\n", classes=packaged),
+         ABSENT % ("Main-Class", "Main", "Main.class")),
+        ("Main-Class naming the class file", jar(b"Main-Class: app.Main.class\n", classes=packaged),
+         "no entry app/Main/class.class"),
+        ("Main.class only as a folder", jar(classes=[("Main.class/", b"")]), "no entry Main.class,"),
+        ("Main.class not a class file", jar(classes=[("Main.class", b"public class Main {}")]),
+         "its Main-Class Main (Main.class) is not a class file"),
+        ("Main.class deflated", jar(extra=(("Main.class", main_class(), zipfile.ZIP_DEFLATED),), classes=[]),
+         None),
+        # Java's zip reader takes the last entry of a name.
+        ("two Main.class, the first not a class file",
+         jar(classes=[("Main.class", b"\0" * 100), ("Main.class", main_class())]), None),
+        ("two Main.class, the last not a class file",
+         jar(classes=[("Main.class", main_class()), ("Main.class", b"\0" * 100)]), "is not a class file"),
+        ("Main.class using preview features", jar(classes=[("Main.class", with_version(main_class(), 61, 0xFFFF))]),
+         "uses preview features of Java 17 (class file version 61.65535)"),
+        ("Main-Class only in META-INF/versions/9, multi-release", jar(MULTI_RELEASE, classes=only_versioned), None),
+        ("Main-Class only in META-INF/versions/9, not multi-release", jar(classes=only_versioned),
+         "META-INF/versions/9/Main.class is there, but Java reads META-INF/versions/ only in a jar whose "
+         "manifest's main section says Multi-Release: true"),
+        # Java looks for "Multi-Release: true" in the manifest's bytes first.
+        ("Multi-Release: true split by a continuation line",
+         jar(b"Main-Class: Main\nMulti-Release: tr\n ue\n", classes=only_versioned), "Multi-Release: true)"),
+        ("Multi-Release: TRUE in other case", jar(b"Main-Class: Main\nmulti-release: TRUE\n", classes=only_versioned),
+         None),
+        ("Main-Class only in META-INF/versions/09, multi-release",
+         jar(MULTI_RELEASE, classes=[("META-INF/versions/09/Main.class", main_class())]),
+         ABSENT % ("Main-Class", "Main", "Main.class")),
+        ("Launcher-Agent-Class not in the jar", jar(with_agent % b"Absent"),
+         ABSENT % ("Launcher-Agent-Class", "Absent", "Absent.class")),
+        ("Launcher-Agent-Class in the jar", jar(with_agent % b"Agent", classes=agent), None),
+        ("Launcher-Agent-Class with spaces around it", jar(with_agent % b"  Agent  ", classes=agent), None),
+        ("Launcher-Agent-Class with a tab after it", jar(with_agent % b"Agent\t", classes=agent),
+         "no entry Agent\t.class"),
+        ("empty Launcher-Agent-Class", jar(with_agent % b""), "has an empty Launcher-Agent-Class"),
+        ("Launcher-Agent-Class only in an entry's section",
+         jar(b"Main-Class: Main\n\nName: Main.class\nLauncher-Agent-Class: Absent\n"), None),
+        ("Launcher-Agent-Class only in META-INF/versions/9, multi-release",
+         jar(MULTI_RELEASE + b"Launcher-Agent-Class: Agent\n",
+             classes=agent[:1] + [("META-INF/versions/9/Agent.class", compiled("Agent"))]), None),
+    )
+
+
+def runtime_cases():
+    """(tag, the runtime's Java feature release, archive, fragment) for a
+    runtime the build knows."""
+    for_8, for_17 = compiled(release=8), compiled(release=17)
+    multi = b"Main-Class: Main\nMulti-Release: true\n"
+    return (
+        # Java 8 refuses a class file above version 52 (UnsupportedClassVersionError); the host's Java is
+        # not that runtime, so this row is not compared with it.
+        ("class for Java 17, runtime Java 8", 8, jar(classes=[("Main.class", for_17)]),
+         "its Main-Class Main (Main.class) is compiled for Java 17 (class file version 61), but the bundled "
+         "runtime is Java 8, which loads class files up to version 52"),
+        ("class for Java 8, runtime Java 8", 8, jar(classes=[("Main.class", for_8)]), None),
+        ("class for Java 17, runtime Java 17", 17, jar(classes=[("Main.class", for_17)]), None),
+        ("class for Java 18, runtime Java 17", 17, jar(classes=[("Main.class", with_version(for_17, 62))]),
+         "compiled for Java 18 (class file version 62)"),
+        ("deflated class for Java 17, runtime Java 8", 8,
+         jar(classes=[], extra=(("Main.class", for_17, zipfile.ZIP_DEFLATED),)), "compiled for Java 17"),
+        # Java 8 never reads META-INF/versions/.
+        ("multi-release, class only in versions/9, runtime Java 8", 8,
+         jar(multi, classes=[("META-INF/versions/9/Main.class", for_8)]),
+         "the bundled runtime, Java 8, never reads META-INF/versions/"),
+        ("multi-release, class only in versions/18, runtime Java 17", 17,
+         jar(multi, classes=[("META-INF/versions/18/Main.class", for_8)]),
+         "the bundled runtime, Java 17, reads no folder above 17"),
+        # The copy the runtime reads is the one whose version counts.
+        ("multi-release, versions/11 copy for Java 17, runtime Java 11", 11,
+         jar(multi, classes=[("Main.class", for_8), ("META-INF/versions/11/Main.class", for_17)]),
+         "its Main-Class Main (META-INF/versions/11/Main.class) is compiled for Java 17"),
+        ("multi-release, versions/11 copy for Java 17, runtime Java 17", 17,
+         jar(multi, classes=[("Main.class", for_8), ("META-INF/versions/11/Main.class", for_17)]), None),
+        ("multi-release, versions/11 copy for Java 17, runtime Java 8", 8,
+         jar(multi, classes=[("Main.class", for_8), ("META-INF/versions/11/Main.class", for_17)]), None),
+        # Java 8 knows no Launcher-Agent-Class.
+        ("Launcher-Agent-Class not in the jar, runtime Java 8", 8,
+         jar(b"Main-Class: Main\nLauncher-Agent-Class: Absent\n", classes=[("Main.class", for_8)]), None),
+        ("Launcher-Agent-Class not in the jar, runtime Java 17", 17,
+         jar(b"Main-Class: Main\nLauncher-Agent-Class: Absent\n"), "names Launcher-Agent-Class Absent"),
+        ("Launcher-Agent-Class for Java 18, runtime Java 17", 17,
+         jar(b"Main-Class: Main\nLauncher-Agent-Class: Agent\n",
+             classes=[("Main.class", for_17), ("Agent.class", with_version(compiled("Agent"), 62))]),
+         "its Launcher-Agent-Class Agent (Agent.class) is compiled for Java 18"),
     )
 
 
@@ -240,12 +375,19 @@ class InstallerArchive(unittest.TestCase):
         )
         for tag, data, fragment in cases:
             with self.subTest(tag):
-                errors = check_payloads.check_installer(data)
-                if fragment is None:
-                    self.assertEqual(errors, [])
-                else:
-                    self.assertEqual(len(errors), 1, errors)
-                    self.assertIn(fragment, errors[0])
+                self.verdict(check_payloads.check_installer(data), fragment)
+
+    def test_runtime_stated(self):
+        for tag, feature, data, fragment in runtime_cases():
+            with self.subTest(tag):
+                self.verdict(check_payloads.check_installer(data, feature), fragment)
+
+    def verdict(self, errors, fragment):
+        if fragment is None:
+            self.assertEqual(errors, [])
+        else:
+            self.assertEqual(len(errors), 1, errors)
+            self.assertIn(fragment, errors[0])
 
 
 class ManifestValue(unittest.TestCase):
@@ -268,6 +410,16 @@ class ManifestValue(unittest.TestCase):
                 self.assertEqual(check_payloads.main_class(text), value)
 
 
+@functools.lru_cache(maxsize=None)
+def host_feature():
+    """The Java feature release of the host's java."""
+    ran = subprocess.run(["java", "-version"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         universal_newlines=True, errors="replace")
+    found = re.search(r'version "(?:1\.)?(\d+)', ran.stdout)
+    assert found, ran.stdout
+    return int(found.group(1))
+
+
 class JavaAgrees(unittest.TestCase):
     """The check accepts exactly the jars the host's java -jar starts."""
 
@@ -275,9 +427,14 @@ class JavaAgrees(unittest.TestCase):
         missing = java_missing()
         if missing:
             self.skipTest(missing)
+        cases = [(tag, None, data) for tag, data, _ in jar_cases()]
+        cases += [(tag, feature, data) for tag, feature, data, _ in runtime_cases()]
         with tempfile.TemporaryDirectory() as folder:
-            for tag, data, _ in jar_cases():
+            for tag, feature, data in cases:
                 with self.subTest(tag):
+                    if feature not in (None, host_feature()):
+                        self.skipTest("the row states a Java %d runtime; the host's java is Java %d"
+                                      % (feature, host_feature()))
                     path = os.path.join(folder, "installer.jar")
                     with open(path, "wb") as f:
                         f.write(data)
@@ -288,7 +445,7 @@ class JavaAgrees(unittest.TestCase):
                     except subprocess.TimeoutExpired:
                         self.fail("java -jar did not end within a minute")
                     started = ran.returncode == 0 and STARTED in ran.stdout
-                    errors = check_payloads.check_installer(data)
+                    errors = check_payloads.check_installer(data, feature)
                     self.assertEqual(not errors, started,
                                      "check: %s; java -jar (exit %d): %s" % (errors, ran.returncode, ran.stdout))
 
@@ -406,8 +563,8 @@ class SizedZip(unittest.TestCase):
     def test_cases(self):
         cases = [
             # tag, size, sparse
-            ("smallest", 310, False),
-            ("a few hundred bytes", 400, False),
+            ("smallest", 528, False),
+            ("a few hundred bytes", 600, False),
             ("one byte over a chunk", 8388609, False),
             ("20 MB hole", 20000000, True),
             ("above 2 GiB, where zipfile turns to ZIP64", 2200000000, True),
@@ -442,14 +599,14 @@ class SizedZip(unittest.TestCase):
         self.assertEqual(errors, [])
         with zipfile.ZipFile(path) as archive:
             infos = archive.infolist()
-            self.assertEqual([i.filename for i in infos], ["META-INF/MANIFEST.MF", "payload.bin"])
+            self.assertEqual([i.filename for i in infos], ["META-INF/MANIFEST.MF", "Main.class", "payload.bin"])
             manifest = archive.read(infos[0])
             self.assertEqual(manifest, SIZED_MANIFEST)
             self.assertEqual(check_payloads.main_class(manifest), "Main")
             for info in infos:
                 self.assertEqual(info.compress_type, zipfile.ZIP_STORED, info.filename)
                 self.assertEqual(info.date_time, (2020, 1, 1, 0, 0, 0), info.filename)
-            payload = infos[1]
+            payload = infos[2]
             # Readers that stream the archive go by the local header alone.
             with open(path, "rb") as f:
                 f.seek(payload.header_offset)
@@ -465,6 +622,11 @@ class SizedZip(unittest.TestCase):
                     self.assertEqual(start.strip(b"\0") == b"", sparse, "payload zeros only when sparse")
             else:
                 self.assertEqual(payload.CRC, crc_of_zeros(payload.file_size))
+        if size <= 32 << 20 and not java_missing():
+            # The hand-made Main.class is one Java loads and runs.
+            ran = subprocess.run(["java", "-jar", path], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, universal_newlines=True, errors="replace", timeout=60)
+            self.assertEqual((ran.returncode, ran.stdout), (0, ""))
         if size <= 32 << 20:
             again = path + ".again"
             made = make_sized_zip(size, again, sparse)
@@ -477,7 +639,7 @@ class SizedZip(unittest.TestCase):
     def test_refused_sizes(self):
         cases = [
             # tag, size, message fragment
-            ("one byte short of the smallest", 309, "at least 310"),
+            ("one byte short of the smallest", 527, "at least 528"),
             ("a byte more than plain ZIP holds", 0x100000000, "at most 4294967295"),
         ]
         with tempfile.TemporaryDirectory() as folder:
