@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Checks the two payload inputs before they are built into the launcher.
 
-  check_payloads.py --runtime VARIABLE FILE --installer VARIABLE FILE
+  check_payloads.py --runtime VARIABLE FILE [--runtime-facts FACTS]
+                    --installer VARIABLE FILE
 
 VARIABLE is the build setting the file came from, so a message can say which
-setting to fix. Errors stop the build (exit 1); warnings only print.
+setting to fix. Errors stop the build (exit 1); warnings only print. FACTS is
+what the runtime archive maker learnt of a runtime it made: key=value lines,
+of which java_feature=N (the runtime's Java feature release, 8 for 1.8) is
+read; without it, or without the line, the Java of the runtime is not known.
 
 Runtime archive: must be a Windows program (PE image). One given ready-made
 (BRACKENHUE_RUNTIME_ARCHIVE) gets a warning when it is not a 64-bit program
@@ -570,14 +574,42 @@ def check_installer(data, java_feature=None):
     return []
 
 
+def read_facts(text):
+    """The java_feature a runtime facts file states, or None."""
+    feature = None
+    for number, line in enumerate(text.splitlines(), 1):
+        key, equals, value = line.partition("=")
+        if equals and key.strip() == "java_feature":
+            value = value.strip()
+            if not re.fullmatch(r"[0-9]{1,4}", value) or int(value) == 0:
+                raise ValueError("line %d gives java_feature=%s, not a Java feature release such as 8 or 17"
+                                 % (number, value))
+            feature = int(value)
+    return feature
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description="Checks the launcher's payload inputs.")
     parser.add_argument("--runtime", nargs=2, metavar=("VARIABLE", "FILE"))
+    parser.add_argument("--runtime-facts", metavar="FACTS",
+                        help="what the runtime archive maker learnt of the runtime (java_feature=N)")
     parser.add_argument("--installer", nargs=2, metavar=("VARIABLE", "FILE"))
     args = parser.parse_args(argv)
 
     failed = False
     sizes = {}
+    java_feature = None
+    if args.runtime_facts:
+        variable = args.runtime[0] if args.runtime else "the runtime"
+        try:
+            with open(args.runtime_facts, encoding="utf-8", errors="replace") as f:
+                java_feature = read_facts(f.read())
+        except OSError as error:
+            print("error: %s: cannot read %s: %s" % (variable, args.runtime_facts, error.strerror), file=sys.stderr)
+            failed = True
+        except ValueError as error:
+            print("error: %s: %s: %s" % (variable, args.runtime_facts, error), file=sys.stderr)
+            failed = True
     for kind, given in (("runtime", args.runtime), ("installer", args.installer)):
         if not given:
             continue
@@ -592,7 +624,7 @@ def main(argv):
                     if kind == "runtime":
                         errors, warnings = check_runtime(data, variable == "BRACKENHUE_RUNTIME_ARCHIVE")
                     else:
-                        errors, warnings = check_installer(data), []
+                        errors, warnings = check_installer(data, java_feature), []
                 finally:
                     if size:
                         data.close()

@@ -750,6 +750,47 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(status, 1)
             self.assertEqual(err, "error: BRACKENHUE_INSTALLER_ARCHIVE: %s: %s\n" % (broken, NO_MAIN_CLASS))
 
+    def test_runtime_facts(self):
+        newer = ("its Main-Class Main (Main.class) is compiled for Java 17 (class file version 61), but the bundled "
+                 "runtime is Java 8, which loads class files up to version 52, so java -jar cannot start it")
+        cases = [
+            # tag, facts file text (None: no --runtime-facts, False: named but missing), error after
+            # "error: " or None
+            ("no facts: a ready-made runtime", None, None),
+            ("java_feature=8", "java_feature=8\n", "BRACKENHUE_INSTALLER_ARCHIVE: {jar}: " + newer),
+            ("java_feature=17 among other lines", "java_version=17.0.8\r\njava_feature=17\r\nmachine=x64\r\n", None),
+            ("no java_feature line", "java_version=unknown\n", None),
+            ("facts named but missing", False, "BRACKENHUE_RUNTIME_FOLDER: cannot read {facts}: "),
+            ("java_feature=1.8", "java_feature=1.8\n",
+             "BRACKENHUE_RUNTIME_FOLDER: {facts}: line 1 gives java_feature=1.8, not a Java feature release"),
+        ]
+        with tempfile.TemporaryDirectory() as folder:
+            runtime = os.path.join(folder, "jre_x64.exe")
+            with open(runtime, "wb") as f:
+                f.write(RUNTIME)
+            installer = os.path.join(folder, "installer.jar")
+            with open(installer, "wb") as f:
+                f.write(jar(classes=[("Main.class", compiled(release=17))]))
+            facts = runtime + ".facts"
+            for tag, text, error in cases:
+                with self.subTest(tag):
+                    if os.path.exists(facts):
+                        os.remove(facts)
+                    argv = ["--runtime", "BRACKENHUE_RUNTIME_FOLDER", runtime]
+                    if text is not None:
+                        argv += ["--runtime-facts", facts]
+                    if text:
+                        with open(facts, "w", newline="") as f:
+                            f.write(text)
+                    status, err = run_main(check_payloads, argv + ["--installer", "BRACKENHUE_INSTALLER_ARCHIVE",
+                                                                   installer])
+                    if error is None:
+                        self.assertEqual((status, err), (0, ""))
+                        continue
+                    self.assertEqual(status, 1, err)
+                    self.assertEqual(len(err.splitlines()), 1, err)
+                    self.assertTrue(err.startswith("error: " + error.format(jar=installer, facts=facts)), err)
+
 
 if __name__ == "__main__":
     with open(sys.argv[1], "rb") as f:
