@@ -24,8 +24,16 @@ Java reads whose main section names a Main-Class. The class it names, and the
 one a Launcher-Agent-Class names, must be in the jar as a class file Java
 loads (in a multi-release jar, the META-INF/versions/N copy the runtime
 reads), compiled for no newer Java than the bundled runtime when the build
-knows which Java that is. Only the end records, the central directory, the
-manifest and those class files' headers are read from the mapped file.
+knows which Java that is. A signed jar (a META-INF/X.SF with a signature
+block X.RSA, .DSA or .EC) must verify as Java verifies it: the signature
+file's digests of the manifest, or of its main section and each section it
+signs, and the manifest's digests of each signed entry. That comparison runs
+always, so a build without a JDK still refuses a jar changed after signing or
+one with another jar's signature files; where a JDK is found (jarsigner on
+PATH or beside java), jarsigner -verify also checks the blocks' signatures.
+Only the end records, the central directory, the manifest, those class files'
+headers and, in a signed jar, the signature files and signed entries are read
+from the mapped file.
 
 Both together: the launcher carries both archives whole, and Windows will not
 start an image above 0x77000000 bytes, so their sizes added must not exceed
@@ -34,10 +42,15 @@ file system; the files are not read for this.
 """
 
 import argparse
+import base64
+import binascii
+import hashlib
 import mmap
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
 import zlib
 
@@ -538,12 +551,221 @@ def check_class_file(data, base, entries, attribute, class_name, versioned, java
                       % (what, feature, major, java_feature, java_feature + MAJOR_TO_FEATURE))
 
 
-def check_installer(data, java_feature=None):
+# Digest algorithms of signed jars, by the names Java takes (in lower case).
+# Java disables MD5 and MD2 for jars, so they are not checked either.
+DIGESTS = {b"sha": "sha1", b"sha1": "sha1", b"sha-1": "sha1", b"sha-224": "sha224", b"sha-256": "sha256",
+           b"sha-384": "sha384", b"sha-512": "sha512"}
+SIGNATURE_BLOCKS = ("RSA", "DSA", "EC")
+# The name by which a signature file's section may sign the main section.
+MAIN_SECTION_NAME = "Manifest-Main-Attributes"
+
+
+def digest_cut(raw):
+    """The manifest cut as Java's jar verifier cuts it for digests: (main,
+    named), main the main section's (start, end without, end with the blank
+    line after it), named each entry name's list of the same for its
+    sections; main is None when Java finds no section end."""
+    def find(offset):
+        # (end of first line, end of section, start of next) as Java finds
+        # them: a section ends at a blank line or at a line break that ends
+        # the text.
+        i, last, blank, first_end = offset, offset - 1, True, None
+        while i < len(raw):
+            byte = raw[i]
+            if byte in b"\r\n":
+                if first_end is None:
+                    first_end = i - 1
+                if byte == 13 and i + 1 < len(raw) and raw[i + 1] == 10:
+                    i += 1
+                if blank or i == len(raw) - 1:
+                    return first_end, last if blank else i, i + 1
+                last, blank = i, True
+            else:
+                blank = False
+            i += 1
+        return None
+
+    found = find(0)
+    if found is None:
+        return None, {}
+    main = (0, found[1] + 1, found[2])
+    named = {}
+    start = found[2]
+    while True:
+        found = find(start)
+        if found is None:
+            break
+        first_end, end, following = found
+        first_length, length = first_end - start + 1, end - start + 1
+        if first_length >= 6 and raw[start:start + 4].lower() == b"name" and raw[start + 4:start + 6] == b": ":
+            name = raw[start + 6:start + first_length]
+            # Continuation lines of the name, as Java joins them.
+            i = start + first_length
+            if i - start < length:
+                i += 2 if raw[i:i + 2] == b"\r\n" and i + 1 - start < length else 1
+            while i - start < length and raw[i:i + 1] == b" ":
+                i += 1
+                wrap = i
+                while i - start < length and raw[i] not in b"\r\n":
+                    i += 1
+                name += raw[wrap:i]
+                if i - start < length:
+                    i += 2 if raw[i:i + 2] == b"\r\n" and i + 1 - start < length else 1
+            named.setdefault(name.decode("utf-8", "replace"), []).append((start, end + 1, following))
+        start = following
+    return main, named
+
+
+def stated_digests(headers, suffix):
+    """(algorithm, hashlib name, digest) of each header ALGORITHM<suffix>
+    (suffix in lower case) of an algorithm the check knows; digest is None
+    when the value is not Base64."""
+    found = []
+    for name, value in sorted(headers.items()):
+        if name.endswith(suffix) and name[:-len(suffix)] in DIGESTS:
+            try:
+                digest = base64.b64decode(value)
+            except (binascii.Error, ValueError):
+                digest = None
+            found.append((name[:-len(suffix)].decode().upper(), DIGESTS[name[:-len(suffix)]], digest))
+    return found
+
+
+def digest_of(algorithm, raw, pieces, with_blank=True):
+    """The digest of a manifest's sections (start, end, end with the blank
+    line) as Java takes it, with or without each section's blank line."""
+    made = hashlib.new(algorithm)
+    for start, end, following in pieces:
+        made.update(raw[start:following if with_blank else end])
+    return made.digest()
+
+
+def signature_files(entries):
+    """The signature files Java verifies: each META-INF/X.SF (directly in
+    META-INF, any case) with a block META-INF/X.RSA, .DSA or .EC beside it.
+    A signature file without a block, or a block without one, is ignored."""
+    files, blocks = {}, set()
+    for name in entries:
+        upper = name.upper()
+        if upper.startswith("META-INF/") and "/" not in upper[len("META-INF/"):]:
+            stem, _, extension = upper.rpartition(".")
+            if extension == "SF":
+                files[stem] = name
+            elif extension in SIGNATURE_BLOCKS:
+                blocks.add(stem)
+    return [files[stem] for stem in sorted(files) if stem in blocks]
+
+
+def check_signature(data, base, entries, raw, sections):
+    """Refuses a signed jar Java refuses: a signature file whose digest of
+    the whole manifest does not match must match the main section (when it
+    gives a digest of it) and every section it names; then each entry it
+    signs must match the manifest's digests of it. So a jar changed after
+    signing, or with signature files from another jar, is refused; entries
+    the signature does not name are not checked, as Java does not check
+    them. Whether a block's signature fits its signature file is left to
+    jarsigner. Returns whether the jar is signed."""
+    found = signature_files(entries)
+    cut = None
+    signed = {}
+    for file_name in found:
+        try:
+            file_main, file_sections, _, _ = read_manifest(entry_bytes(data, base, entries[file_name], file_name),
+                                                           "its signature file %s" % file_name)
+        except Refused:
+            # Java takes a signature file it cannot read as no signature.
+            continue
+        whole = stated_digests(file_main, b"-digest-manifest")
+        if any(hashlib.new(algorithm, raw).digest() == digest for _, algorithm, digest in whole):
+            for name in file_sections:
+                signed.setdefault(name, file_name)
+            continue
+        if cut is None:
+            cut = digest_cut(raw)
+        main, named = cut
+        main_digests = stated_digests(file_main, b"-digest-manifest-main-attributes")
+        if main is None and main_digests:
+            # Java finds no main section to compare and ignores the signature.
+            continue
+        for shown, algorithm, digest in main_digests:
+            if digest_of(algorithm, raw, [main]) != digest:
+                raise Refused("its manifest's main section does not match its %s digest in %s, which Java refuses: "
+                              "the manifest was changed after the jar was signed, or the signature files come from "
+                              "another jar" % (shown, file_name))
+        for name, headers in file_sections.items():
+            pieces = named.get(name) or ([main] if name == MAIN_SECTION_NAME and main else None)
+            if pieces is None:
+                raise Refused("%s signs %s, but its manifest has no section for it, which Java refuses: the "
+                              "signature files come from another jar, or the manifest was replaced after signing"
+                              % (file_name, name))
+            digests = stated_digests(headers, b"-digest")
+            for shown, algorithm, digest in digests:
+                # Some signers left the blank line out of the digest; Java takes both.
+                if digest not in (digest_of(algorithm, raw, pieces), digest_of(algorithm, raw, pieces, False)):
+                    raise Refused("its manifest's section for %s does not match its %s digest in %s, which Java "
+                                  "refuses: the manifest was changed after the jar was signed, or the signature "
+                                  "files come from another jar" % (name, shown, file_name))
+            if digests:
+                signed.setdefault(name, file_name)
+    for name, file_name in sorted(signed.items()):
+        # Java reads "./name" and "/name" as name.
+        entry = name[2:] if name.startswith("./") else name[1:] if name.startswith("/") else name
+        if entry.endswith("/") or entry.upper() == MANIFEST_NAME.decode() or entry not in entries:
+            continue
+        headers = sections.get(entry) or sections.get("./" + entry) or sections.get("/" + entry)
+        if headers is None or not any(key.endswith(b"-digest") for key in headers):
+            raise Refused("%s signs its entry %s, but its manifest gives no digest of it, which Java refuses when "
+                          "it reads the entry" % (file_name, entry))
+        digests = stated_digests(headers, b"-digest")
+        if not digests:
+            continue
+        made = {algorithm: hashlib.new(algorithm) for _, algorithm, _ in digests}
+        for piece in entry_pieces(data, base, entries[entry], entry):
+            for digest in made.values():
+                digest.update(piece)
+        for shown, algorithm, digest in digests:
+            if made[algorithm].digest() != digest:
+                raise Refused("its entry %s does not match its %s digest in the manifest, which Java refuses when "
+                              "it reads the entry: the entry was changed after the jar was signed, or the manifest "
+                              "and signature files come from another jar" % (entry, shown))
+    return bool(found)
+
+
+def find_jarsigner():
+    """The JDK's jarsigner: on PATH, or beside the java on PATH; None
+    without a JDK."""
+    found = shutil.which("jarsigner")
+    java = shutil.which("java")
+    if found is None and java is not None:
+        beside = os.path.join(os.path.dirname(os.path.realpath(java)), "jarsigner")
+        if os.path.isfile(beside) and os.access(beside, os.X_OK):
+            found = beside
+    return found
+
+
+def jarsigner_refusal(jarsigner, path):
+    """What jarsigner -verify says against a jar, or None when it verifies
+    it (warnings, such as a certificate no one vouches for, are not
+    refusals: Java runs such a jar) or cannot be run."""
+    try:
+        ran = subprocess.run([jarsigner, "-verify", path], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, universal_newlines=True, errors="replace")
+    except OSError:
+        return None
+    if ran.returncode == 0:
+        return None
+    lines = [line.strip() for line in ran.stdout.splitlines() if line.strip()]
+    return next((line for line in lines if line.startswith("jarsigner")),
+                lines[0] if lines else "exit status %d" % ran.returncode)
+
+
+def check_installer(data, java_feature=None, path=None, jarsigner=None):
     """Errors for an installer archive: what java -jar refuses. java_feature
     is the bundled runtime's Java feature release (8, 17, ...) when the
     build knows it, else None: the class file's version is not compared, and
     a class in META-INF/versions/ counts as a runtime new enough would read
-    it."""
+    it. A signed jar's digests are always checked; with a jarsigner and the
+    jar's path, jarsigner -verify checks its signature blocks too."""
     try:
         start, size, base = find_directory(data, find_end(data))
         first, manifests, count, entries = read_directory(data, start, size)
@@ -557,7 +779,7 @@ def check_installer(data, java_feature=None):
         local_data(data, base, first, "its first entry")
         check_launcher_syntax(manifest_text(data, base, manifests[0]))
         text = manifest_text(data, base, manifests[-1])
-        main, _, elsewhere, unread = read_manifest(text)
+        main, sections, elsewhere, unread = read_manifest(text)
         main_class = main_class_of(main, elsewhere, unread)
         versioned = (java_feature is None or java_feature >= FIRST_VERSIONED_FEATURE) and multi_release(main, text)
         check_class_file(data, base, entries, "Main-Class", main_class, versioned, java_feature)
@@ -569,6 +791,10 @@ def check_installer(data, java_feature=None):
             if not agent:
                 raise Refused("%s has an empty Launcher-Agent-Class, so java -jar cannot start it" % ITS_MANIFEST)
             check_class_file(data, base, entries, "Launcher-Agent-Class", agent, versioned, java_feature)
+        if check_signature(data, base, entries, text, sections) and jarsigner and path:
+            said = jarsigner_refusal(jarsigner, path)
+            if said:
+                raise Refused("%s -verify refuses its signature, and Java refuses such a jar: %s" % (jarsigner, said))
     except Refused as error:
         return [str(error)]
     return []
@@ -599,6 +825,7 @@ def main(argv):
     failed = False
     sizes = {}
     java_feature = None
+    jarsigner = find_jarsigner()
     if args.runtime_facts:
         variable = args.runtime[0] if args.runtime else "the runtime"
         try:
@@ -624,7 +851,7 @@ def main(argv):
                     if kind == "runtime":
                         errors, warnings = check_runtime(data, variable == "BRACKENHUE_RUNTIME_ARCHIVE")
                     else:
-                        errors, warnings = check_installer(data, java_feature), []
+                        errors, warnings = check_installer(data, java_feature, path, jarsigner), []
                 finally:
                     if size:
                         data.close()

@@ -8,9 +8,12 @@ holes.
 usage: check_payloads_test.py DEMO_RUNTIME DEMO_INSTALLER LAUNCHER_64
 """
 
+import atexit
+import base64
 import contextlib
 import filecmp
 import functools
+import hashlib
 import io
 import mmap
 import os
@@ -365,6 +368,157 @@ def runtime_cases():
     )
 
 
+def signing_missing():
+    """Why signed jars cannot be made here, or None."""
+    for tool in ("keytool", "jarsigner"):
+        if shutil.which(tool) is None:
+            return "no %s on PATH: no signed jars are made" % tool
+    return java_missing()
+
+
+SIGNER = "signer"
+PASSWORD = "brackenhue"
+
+
+@functools.lru_cache(maxsize=None)
+def keystore():
+    """A throwaway keystore (it lasts as long as the test)."""
+    folder = tempfile.mkdtemp(prefix="check-payloads-keys-")
+    atexit.register(shutil.rmtree, folder, True)
+    path = os.path.join(folder, "keys.p12")
+    subprocess.run(["keytool", "-genkeypair", "-keystore", path, "-storetype", "PKCS12", "-storepass", PASSWORD,
+                    "-keypass", PASSWORD, "-alias", SIGNER, "-keyalg", "RSA", "-keysize", "2048",
+                    "-dname", "CN=Brackenhue throwaway signer", "-validity", "2"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def signed(data, digest="SHA-256"):
+    """The jar signed by jarsigner, with entry digests of the algorithm given."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "signed.jar")
+        with open(path, "wb") as f:
+            f.write(data)
+        subprocess.run(["jarsigner", "-keystore", keystore(), "-storepass", PASSWORD, "-digestalg", digest, path,
+                        SIGNER], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(path, "rb") as f:
+            return f.read()
+
+
+def entries_of(data):
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        return [(info.filename, archive.read(info), info.compress_type) for info in archive.infolist()]
+
+
+def rewritten(data, replace=None, drop=(), add=()):
+    """The jar again, in the same order, its entries named in replace given
+    other bytes, those in drop left out, the (name, bytes) in add added."""
+    replace = replace or {}
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as archive:
+        for name, content, method in entries_of(data) + [(name, content, zipfile.ZIP_STORED) for name, content in add]:
+            if name not in drop:
+                archive.writestr(zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0)), replace.get(name, content), method)
+    return out.getvalue()
+
+
+def main_class_digest(text, digested):
+    """A manifest or signature file whose SHA-256 digest for Main.class is
+    that of digested."""
+    return re.sub(rb"(Name: Main\.class\r\nSHA-256-Digest: )\S+",
+                  lambda m: m.group(1) + base64.b64encode(hashlib.sha256(digested).digest()), text)
+
+
+def redigested(data, main_class_bytes):
+    """A jar signed with SHA-256 digests, Main.class replaced and every digest
+    of it made again: the manifest's and the signature file's, all but the
+    signature block, which then no longer fits."""
+    files = {name: content for name, content, _ in entries_of(data)}
+    manifest = main_class_digest(files["META-INF/MANIFEST.MF"], main_class_bytes)
+    section = manifest[manifest.index(b"Name: Main.class"):]
+    sf = re.sub(rb"(SHA-256-Digest-Manifest: )\S+",
+                lambda m: m.group(1) + base64.b64encode(hashlib.sha256(manifest).digest()),
+                files["META-INF/SIGNER.SF"])
+    sf = main_class_digest(sf, section)
+    assert sf != files["META-INF/SIGNER.SF"]
+    return rewritten(data, {"Main.class": main_class_bytes, "META-INF/MANIFEST.MF": manifest, "META-INF/SIGNER.SF": sf})
+
+
+SHA1_CHANGED = "SHA-1 digests, then Main.class changed"
+RESOURCE_CHANGED = "signed, then a resource changed"
+# Signed rows whose verdict the host's java -jar does not show, and why.
+NOT_COMPARED = {
+    # The bundled runtime may be an older Java 8 that verifies SHA-1 digests and refuses the jar.
+    SHA1_CHANGED: "Java 17 no longer trusts SHA-1 in jar signatures and runs such a jar as if unsigned",
+    # The installer fails later, when it reads the entry.
+    RESOURCE_CHANGED: "java -jar starts it: Java refuses a changed entry only when it reads that entry",
+}
+
+
+@functools.lru_cache(maxsize=None)
+def signed_cases():
+    """(tag, archive, fragment of the refusal or None) for signed jars, as
+    the check's own digest comparison judges them (no JDK)."""
+    changed_class = compiled(text=STARTED + " changed")
+    good = signed(jar())
+    other = signed(jar(classes=[("Main.class", changed_class)]))
+    plain = jar()
+
+    def changed(data):
+        return rewritten(data, {"Main.class": changed_class})
+
+    def meta(data, *names):
+        return [(name, content) for name, content, _ in entries_of(data) if name in names]
+
+    # A name longer than a manifest line, which jarsigner continues on the next.
+    long_name = "resources/" + "a-long-folder-name/" * 5 + "notes.txt"
+    long_signed = signed(jar(extra=((long_name, b"signed notes", zipfile.ZIP_DEFLATED),)))
+    manifest = dict(meta(good, "META-INF/MANIFEST.MF"))["META-INF/MANIFEST.MF"]
+    main_section = manifest[:manifest.index(b"\r\n\r\n") + 4]
+    signature = ("META-INF/SIGNER.SF", "META-INF/SIGNER.RSA")
+    return (
+        ("signed, SHA-256 digests", good, None),
+        ("signed, SHA-384 digests", signed(jar(), "SHA-384"), None),
+        ("signed, SHA-512 digests", signed(jar(), "SHA-512"), None),
+        ("signed, SHA-1 digests", signed(jar(), "SHA-1"), None),
+        ("signed, then an entry added", rewritten(good, add=[("notes.txt", b"not signed")]), None),
+        ("signed, an entry's name continued on a second line", long_signed, None),
+        (RESOURCE_CHANGED, rewritten(long_signed, {long_name: b"other notes"}),
+         "its entry %s does not match its SHA-256 digest" % long_name),
+        # The whole manifest no longer matches, so each signed section is found and compared.
+        ("signed, then a section added to the manifest", rewritten(long_signed, {
+            "META-INF/MANIFEST.MF": dict(meta(long_signed, "META-INF/MANIFEST.MF"))["META-INF/MANIFEST.MF"] +
+            b"Name: notes.txt\r\nX-Added: after signing\r\n\r\n"}, add=[("notes.txt", b"not signed")]), None),
+        ("signed, then Main.class changed", changed(good),
+         "its entry Main.class does not match its SHA-256 digest in the manifest"),
+        ("SHA-512 digests, then Main.class changed", changed(signed(jar(), "SHA-512")),
+         "its entry Main.class does not match its SHA-512 digest"),
+        (SHA1_CHANGED, changed(signed(jar(), "SHA-1")), "its entry Main.class does not match its SHA-1 digest"),
+        ("signed, then the manifest's main section changed",
+         rewritten(good, {"META-INF/MANIFEST.MF": manifest.replace(b"Main-Class: Main\r\n",
+                                                                   b"Main-Class: Main\r\nX-Changed: yes\r\n")}),
+         "its manifest's main section does not match its SHA-256 digest in META-INF/SIGNER.SF"),
+        ("signed, then Main.class and its digest in the manifest changed",
+         rewritten(good, {"Main.class": changed_class,
+                          "META-INF/MANIFEST.MF": main_class_digest(manifest, changed_class)}),
+         "its manifest's section for Main.class does not match its SHA-256 digest in META-INF/SIGNER.SF"),
+        ("signature files from another jar", rewritten(plain, add=meta(other, *signature)),
+         "its manifest's main section does not match its SHA-256 digest in META-INF/SIGNER.SF"),
+        ("signature files and the manifest's main section from another jar",
+         rewritten(plain, {"META-INF/MANIFEST.MF": main_section}, add=meta(other, *signature)),
+         "META-INF/SIGNER.SF signs Main.class, but its manifest has no section for it"),
+        ("manifest and signature files from another jar",
+         rewritten(plain, {"META-INF/MANIFEST.MF": dict(meta(other, "META-INF/MANIFEST.MF"))["META-INF/MANIFEST.MF"]},
+                   add=meta(other, *signature)),
+         "its entry Main.class does not match its SHA-256 digest in the manifest"),
+        # Java verifies only a signature file with a block beside it.
+        ("a signature file without its block, then Main.class changed",
+         changed(rewritten(good, drop=("META-INF/SIGNER.RSA",))), None),
+        # The check's own comparison cannot tell this one; jarsigner can (see SignedJars).
+        ("digests made again after a change, the block left as it was", redigested(good, changed_class), None),
+    )
+
+
 class InstallerArchive(unittest.TestCase):
     """What the check says about each jar, with or without a java here."""
 
@@ -381,6 +535,14 @@ class InstallerArchive(unittest.TestCase):
         for tag, feature, data, fragment in runtime_cases():
             with self.subTest(tag):
                 self.verdict(check_payloads.check_installer(data, feature), fragment)
+
+    def test_signed(self):
+        missing = signing_missing()
+        if missing:
+            self.skipTest(missing)
+        for tag, data, fragment in signed_cases():
+            with self.subTest(tag):
+                self.verdict(check_payloads.check_installer(data), fragment)
 
     def verdict(self, errors, fragment):
         if fragment is None:
@@ -429,12 +591,18 @@ class JavaAgrees(unittest.TestCase):
             self.skipTest(missing)
         cases = [(tag, None, data) for tag, data, _ in jar_cases()]
         cases += [(tag, feature, data) for tag, feature, data, _ in runtime_cases()]
+        if not signing_missing():
+            cases += [(tag, None, data) for tag, data, _ in signed_cases()]
+        # As a build with a JDK checks: jarsigner too.
+        jarsigner = check_payloads.find_jarsigner()
         with tempfile.TemporaryDirectory() as folder:
             for tag, feature, data in cases:
                 with self.subTest(tag):
                     if feature not in (None, host_feature()):
                         self.skipTest("the row states a Java %d runtime; the host's java is Java %d"
                                       % (feature, host_feature()))
+                    if tag in NOT_COMPARED:
+                        self.skipTest(NOT_COMPARED[tag])
                     path = os.path.join(folder, "installer.jar")
                     with open(path, "wb") as f:
                         f.write(data)
@@ -445,9 +613,81 @@ class JavaAgrees(unittest.TestCase):
                     except subprocess.TimeoutExpired:
                         self.fail("java -jar did not end within a minute")
                     started = ran.returncode == 0 and STARTED in ran.stdout
-                    errors = check_payloads.check_installer(data, feature)
+                    errors = check_payloads.check_installer(data, feature, path, jarsigner)
                     self.assertEqual(not errors, started,
                                      "check: %s; java -jar (exit %d): %s" % (errors, ran.returncode, ran.stdout))
+
+
+class SignedJars(unittest.TestCase):
+    """jarsigner -verify, when a JDK is there, on top of the check's own
+    digest comparison."""
+
+    REDIGESTED = "digests made again after a change, the block left as it was"
+
+    def setUp(self):
+        missing = signing_missing()
+        if missing:
+            self.skipTest(missing)
+        self.cases = {tag: data for tag, data, _ in signed_cases()}
+
+    def test_jarsigner(self):
+        cases = [
+            # tag, refused with jarsigner
+            ("signed, SHA-256 digests", False),
+            # jarsigner warns of entries outside the signature; Java runs the jar.
+            ("signed, then an entry added", False),
+            ("a signature file without its block, then Main.class changed", False),
+            (self.REDIGESTED, True),
+        ]
+        jarsigner = check_payloads.find_jarsigner()
+        with tempfile.TemporaryDirectory() as folder:
+            for tag, refused in cases:
+                with self.subTest(tag):
+                    path = os.path.join(folder, "installer.jar")
+                    with open(path, "wb") as f:
+                        f.write(self.cases[tag])
+                    self.assertEqual(check_payloads.check_installer(self.cases[tag]), [])
+                    errors = check_payloads.check_installer(self.cases[tag], None, path, jarsigner)
+                    if not refused:
+                        self.assertEqual(errors, [])
+                        continue
+                    self.assertEqual(len(errors), 1, errors)
+                    self.assertIn("%s -verify refuses its signature, and Java refuses such a jar: jarsigner: "
+                                  % jarsigner, errors[0])
+
+    def test_found_through_path(self):
+        java = os.path.realpath(shutil.which("java"))
+        with tempfile.TemporaryDirectory() as folder:
+            installer = os.path.join(folder, "installer.jar")
+            with open(installer, "wb") as f:
+                f.write(self.cases[self.REDIGESTED])
+            only_java = os.path.join(folder, "only-java")
+            os.mkdir(only_java)
+            os.symlink(java, os.path.join(only_java, "java"))
+            nothing = os.path.join(folder, "nothing")
+            os.mkdir(nothing)
+            on_path = shutil.which("jarsigner")
+            cases = [
+                # tag, PATH, the jarsigner that refuses it (None: accepted)
+                ("jarsigner on PATH", os.path.dirname(on_path), on_path),
+                ("only a link to the JDK's java on PATH", only_java, os.path.join(os.path.dirname(java), "jarsigner")),
+                ("no JDK on PATH: the check's own comparison only", nothing, None),
+            ]
+            for tag, path, jarsigner in cases:
+                with self.subTest(tag):
+                    saved = os.environ["PATH"]
+                    os.environ["PATH"] = path
+                    try:
+                        status, err = run_main(check_payloads, ["--installer", "BRACKENHUE_INSTALLER_ARCHIVE",
+                                                                installer])
+                    finally:
+                        os.environ["PATH"] = saved
+                    if jarsigner is None:
+                        self.assertEqual((status, err), (0, ""))
+                        continue
+                    self.assertEqual(status, 1, err)
+                    self.assertTrue(err.startswith("error: BRACKENHUE_INSTALLER_ARCHIVE: %s: %s -verify refuses its "
+                                                   "signature" % (installer, jarsigner)), err)
 
 
 def run_main(module, argv):
