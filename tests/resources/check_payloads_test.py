@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The build-time checks of the payload inputs and of the built launcher's
 size, on small files made here from the real demo payloads, on crafted PE
-headers, on jars built here (each also run with the host's java -jar, which
-must agree with the check), and on archives of gigabytes that are mostly
-holes.
+headers, on jars built here, some compiled for a stated runtime's Java and
+some signed by the host's jarsigner (each also run with the host's java -jar,
+which must agree with the check where the host's Java can show the verdict),
+and on archives of gigabytes that are mostly holes.
 
 usage: check_payloads_test.py DEMO_RUNTIME DEMO_INSTALLER LAUNCHER_64
 """
