@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Checks the two payload inputs before they are built into the launcher.
 
-  check_payloads.py --runtime VARIABLE FILE --installer VARIABLE FILE
+  check_payloads.py --runtime VARIABLE FILE [--runtime-facts FACTS]
+                    --installer VARIABLE FILE
 
 VARIABLE is the build setting the file came from, so a message can say which
-setting to fix. Errors stop the build (exit 1); warnings only print.
+setting to fix. Errors stop the build (exit 1); warnings only print. FACTS is
+what the runtime archive maker learnt of a runtime it made: key=value lines,
+of which java_feature=N (the runtime's Java feature release, 8 for 1.8) is
+read; without it, or without the line, the Java of the runtime is not known.
 
 Runtime archive: must be a Windows program (PE image). One given ready-made
 (BRACKENHUE_RUNTIME_ARCHIVE) gets a warning when it is not a 64-bit program
@@ -16,9 +20,20 @@ reads it. The end-of-central-directory record may sit behind a comment; ZIP64
 end records are followed; bytes in front of the archive are allowed (offsets
 count from where the central directory really lies); every entry must be
 stored or deflated and not encrypted; META-INF/MANIFEST.MF must be a manifest
-Java reads whose main section names a Main-Class. Only the end records, the
-central directory and the manifest are read from the mapped file. Whether the
-Main-Class is in the jar is not checked.
+Java reads whose main section names a Main-Class. The class it names, and the
+one a Launcher-Agent-Class names, must be in the jar as a class file Java
+loads (in a multi-release jar, the META-INF/versions/N copy the runtime
+reads), compiled for no newer Java than the bundled runtime when the build
+knows which Java that is. A signed jar (a META-INF/X.SF with a signature
+block X.RSA, .DSA or .EC) must verify as Java verifies it: the signature
+file's digests of the manifest, or of its main section and each section it
+signs, and the manifest's digests of each signed entry. That comparison runs
+always, so a build without a JDK still refuses a jar changed after signing or
+one with another jar's signature files; where a JDK is found (jarsigner on
+PATH or beside java), jarsigner -verify also checks the blocks' signatures.
+Only the end records, the central directory, the manifest, those class files'
+headers and, in a signed jar, the signature files and signed entries are read
+from the mapped file.
 
 Both together: the launcher carries both archives whole, and Windows will not
 start an image above 0x77000000 bytes, so their sizes added must not exceed
@@ -27,10 +42,15 @@ file system; the files are not read for this.
 """
 
 import argparse
+import base64
+import binascii
+import hashlib
 import mmap
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
 import zlib
 
@@ -81,6 +101,8 @@ END_SIZE, LOCATOR_SIZE, ZIP64_END_SIZE, CENTRAL_SIZE, LOCAL_SIZE = 22, 20, 56, 4
 MAX_COMMENT = 0xFFFF
 MAGIC32 = 0xFFFFFFFF
 STORED, DEFLATED = 0, 8
+# What an entry is read in.
+PIECE = 1 << 20
 # Java's manifest reader takes lines into a 512-byte buffer; a line that does
 # not end in it is an error.
 MANIFEST_LINE_BUFFER = 512
@@ -171,9 +193,11 @@ def zip64_values(extra, fields):
 def read_directory(data, start, size):
     """Walks the central directory, refusing what makes Java's zip reader
     refuse the whole archive. Returns the header positions of the first
-    entry and of the META-INF/MANIFEST.MF entries, and the entry count."""
+    entry and of the META-INF/MANIFEST.MF entries, the entry count, and
+    each name's header position."""
     first = None
     manifests = []
+    entries = {}
     at, stop = start, start + size
     index = 0
     while at < stop:
@@ -209,9 +233,11 @@ def read_directory(data, start, size):
             first = at
         if name == MANIFEST_NAME:
             manifests.append(at)
+        # Java's zip reader finds the last entry of a name.
+        entries[shown] = at
         at = after
         index += 1
-    return first, manifests, index
+    return first, manifests, index, entries
 
 
 def local_data(data, base, header, what):
@@ -224,6 +250,51 @@ def local_data(data, base, header, what):
                       "so java -jar cannot read it" % (what, local))
     name_length, extra_length = struct.unpack_from("<HH", data, local + 26)
     return local + LOCAL_SIZE + name_length + extra_length
+
+
+def entry_pieces(data, base, header, shown):
+    """An entry's bytes in pieces, as Java's zip reader gives them to a
+    class loader or the jar verifier: sizes and offset from the ZIP64 extra
+    field where the directory entry defers to it, a stored entry's
+    compressed size of bytes, a deflated one inflated to its stream's end."""
+    method = struct.unpack_from("<H", data, header + 10)[0]
+    compressed, size = struct.unpack_from("<II", data, header + 20)
+    name_length, extra_length = struct.unpack_from("<HH", data, header + 28)
+    offset = struct.unpack_from("<I", data, header + 42)[0]
+    extra = data[header + CENTRAL_SIZE + name_length:header + CENTRAL_SIZE + name_length + extra_length]
+    size, compressed, offset = zip64_values(extra, (size, compressed, offset))
+    local = base + offset
+    what = "its entry %s" % shown
+    if local + LOCAL_SIZE > len(data) or data[local:local + 4] != LOCAL_SIG:
+        raise Refused("%s has no local file header at byte %d, where its central directory entry points, so Java "
+                      "cannot read it" % (what, local))
+    local_name, local_extra = struct.unpack_from("<HH", data, local + 26)
+    start = local + LOCAL_SIZE + local_name + local_extra
+    stop = start + compressed
+    if stop > len(data):
+        raise Refused("%s runs past the end of the file" % what)
+    if method == STORED:
+        for at in range(start, stop, PIECE):
+            yield data[at:min(at + PIECE, stop)]
+        return
+    inflater = zlib.decompressobj(-zlib.MAX_WBITS)
+    for at in range(start, stop, PIECE):
+        pending = data[at:min(at + PIECE, stop)]
+        while pending and not inflater.eof:
+            try:
+                # Bounded: a small piece can inflate to a great deal.
+                out = inflater.decompress(pending, PIECE)
+            except zlib.error as error:
+                raise Refused("%s does not inflate (%s)" % (what, error))
+            yield out
+            pending = inflater.unconsumed_tail
+        if inflater.eof:
+            return
+    raise Refused("%s ends before its deflated data does" % what)
+
+
+def entry_bytes(data, base, header, shown):
+    return b"".join(entry_pieces(data, base, header, shown))
 
 
 def manifest_text(data, base, header):
@@ -300,41 +371,55 @@ def java_lines(text):
         at = after
 
 
-def main_class(text):
-    """The Main-Class of the manifest's main section, read as Java reads
-    the manifest; refuses what Java's manifest reader refuses."""
+def read_manifest(text, what=ITS_MANIFEST):
+    """A manifest (or a signature file, which has the same form) read as
+    Java reads it; refuses what Java's manifest reader refuses. Returns
+    (main, sections, elsewhere, unread): main maps each main-section header
+    name, in lower case, to its value; sections maps each entry's name to
+    its headers the same way, sections of one name merged as Java merges
+    them; elsewhere lists (line number, name in lower case) of the headers
+    in entries' sections; unread is the last line when Java leaves it out
+    for want of a line break."""
     main = {}
-    hints = []
+    sections = {}
+    elsewhere = []
+    unread = None
     header = None  # [line number, name, value] of the header being read
+    section = None  # the headers of the entry's section being read
     in_main = True
     section_start = True
 
     def finish():
+        nonlocal section
         if header is None:
             return
         number, name, value = header
+        name = name.lower()
         if in_main:
-            main[name.lower()] = value
-        elif name.lower() == b"main-class":
-            hints.append(" (the Main-Class on line %d is in an entry's section: only the main section, before "
-                         "the first blank line, counts)" % number)
+            main[name] = value
+            return
+        elsewhere.append((number, name))
+        if section is None:
+            # Its Name header.
+            section = sections.setdefault(value.decode("utf-8", "replace"), {})
+        else:
+            section[name] = value
 
     for number, line, unterminated in java_lines(text):
         if line is None:
-            if re.match(rb"(?i)main-class:", unterminated):
-                hints.append(" (its last line sets Main-Class but has no line break, and Java leaves such a line "
-                             "out)")
+            unread = unterminated
             break
         if not line:
             finish()
             header = None
+            section = None
             in_main = False
             section_start = True
             continue
         if line[:1] == b" ":
             if header is None:
                 raise Refused("line %d of %s continues a header but no header comes before it in its section"
-                              % (number, ITS_MANIFEST))
+                              % (number, what))
             header[2] += line[1:]
             continue
         finish()
@@ -342,15 +427,25 @@ def main_class(text):
         name = line[:colon]
         if colon < 0 or line[colon + 1:colon + 2] != b" " or not HEADER_NAME.fullmatch(name):
             raise Refused("line %d of %s is not a header Java reads: 'Name: value', the name 1 to 70 letters, "
-                          "digits, '-' or '_', then a colon and a space" % (number, ITS_MANIFEST))
+                          "digits, '-' or '_', then a colon and a space" % (number, what))
         if section_start and not in_main and name.lower() != b"name":
             raise Refused("line %d of %s starts a section after a blank line without 'Name: ', which Java "
-                          "refuses" % (number, ITS_MANIFEST))
+                          "refuses" % (number, what))
         section_start = False
         header = [number, name, line[colon + 2:]]
     finish()
+    return main, sections, elsewhere, unread
+
+
+def main_class_of(main, elsewhere, unread):
+    """The Main-Class named in a manifest's main section, from
+    read_manifest's parts; refuses a manifest that names none."""
     value = main.get(b"main-class")
     if value is None:
+        hints = [" (the Main-Class on line %d is in an entry's section: only the main section, before the first "
+                 "blank line, counts)" % number for number, name in elsewhere if name == b"main-class"]
+        if unread is not None and re.match(rb"(?i)main-class:", unread):
+            hints.append(" (its last line sets Main-Class but has no line break, and Java leaves such a line out)")
         raise Refused("%s names no Main-Class, so java -jar cannot start it%s" % (ITS_MANIFEST, "".join(hints)))
     value = value.decode("utf-8", "replace").strip(JAVA_TRIM)
     if not value:
@@ -358,11 +453,322 @@ def main_class(text):
     return value
 
 
-def check_installer(data):
-    """Errors for an installer archive: what java -jar refuses."""
+def main_class(text):
+    """The Main-Class of the manifest's main section, read as Java reads
+    the manifest; refuses what Java's manifest reader refuses."""
+    main, _, elsewhere, unread = read_manifest(text)
+    return main_class_of(main, elsewhere, unread)
+
+
+VERSIONS = "META-INF/versions/"
+# Java 9 reads META-INF/versions/ first; 8 is the lowest folder it reads.
+FIRST_VERSIONED_FEATURE, LOWEST_VERSION_FOLDER = 9, 8
+MULTI_RELEASE = b"MULTI-RELEASE: TRUE"
+CLASS_MAGIC = b"\xca\xfe\xba\xbe"
+# A class file's major version less this is its Java feature release.
+MAJOR_TO_FEATURE = 44
+PREVIEW_MINOR = 0xFFFF
+# The agent loader takes spaces, and only spaces, off the Launcher-Agent-Class.
+AGENT_TRIM = " "
+
+
+def multi_release(main, text):
+    """Whether Java reads the jar's META-INF/versions/ (on Java 9 or
+    later): only when the manifest's bytes hold "Multi-Release: true" (in
+    any case, on one line) and the main section's Multi-Release is true."""
+    return MULTI_RELEASE in text.upper() and main.get(b"multi-release", b"").lower() == b"true"
+
+
+def versioned_copies(entries, name):
+    """The N of each META-INF/versions/N/name entry Java can find (N as
+    Java writes a number: no leading zero), lowest first."""
+    found = []
+    for entry in entries:
+        if entry.startswith(VERSIONS) and entry.endswith("/" + name):
+            number = entry[len(VERSIONS):-len(name) - 1]
+            if re.fullmatch(r"[1-9][0-9]*", number) and int(number) >= LOWEST_VERSION_FOLDER:
+                found.append(int(number))
+    return sorted(found)
+
+
+def find_class(entries, attribute, class_name, versioned, java_feature):
+    """(entry name, header position) of the class file Java loads for the
+    class an attribute names: a.b.C (or a/b/C) is a/b/C.class, or in a jar
+    Java reads as multi-release, META-INF/versions/N/a/b/C.class for the
+    highest N up to the runtime's feature release (for a runtime not known,
+    any N). Refuses a class that is not there."""
+    name = class_name.replace(".", "/") + ".class"
+    copies = versioned_copies(entries, name)
+    if versioned and java_feature is None and copies:
+        chosen = "%s%d/%s" % (VERSIONS, copies[-1], name)
+        return chosen, entries[chosen]
+    if versioned and java_feature is not None:
+        for number in reversed(copies):
+            if number <= java_feature:
+                chosen = "%s%d/%s" % (VERSIONS, number, name)
+                return chosen, entries[chosen]
+    if name in entries:
+        return name, entries[name]
+    hint = ""
+    if copies:
+        where = ", ".join("%s%d/%s" % (VERSIONS, number, name) for number in copies)
+        if java_feature is not None and java_feature < FIRST_VERSIONED_FEATURE:
+            hint = " (%s is there, but the bundled runtime, Java %d, never reads META-INF/versions/)" % (
+                where, java_feature)
+        elif not versioned:
+            hint = (" (%s is there, but Java reads META-INF/versions/ only in a jar whose manifest's main section "
+                    "says Multi-Release: true)" % where)
+        else:
+            hint = " (%s is there, but the bundled runtime, Java %d, reads no folder above %d)" % (
+                where, java_feature, java_feature)
+    raise Refused("%s names %s %s, but the jar has no entry %s, so java -jar cannot start it%s"
+                  % (ITS_MANIFEST, attribute, class_name, name, hint))
+
+
+def check_class_file(data, base, entries, attribute, class_name, versioned, java_feature):
+    """Refuses the class an attribute names when it is not in the jar, is
+    not a class file, needs preview features, or is compiled for a newer
+    Java than the bundled runtime (when that runtime is known)."""
+    name, header = find_class(entries, attribute, class_name, versioned, java_feature)
+    head = b""
+    for piece in entry_pieces(data, base, header, name):
+        head += piece
+        if len(head) >= 8:
+            break
+    what = "its %s %s (%s)" % (attribute, class_name, name)
+    if len(head) < 8 or head[:4] != CLASS_MAGIC:
+        raise Refused("%s is not a class file (it does not start with 0xCAFEBABE and a version), so Java cannot "
+                      "load it" % what)
+    minor, major = struct.unpack(">HH", head[4:8])
+    feature = major - MAJOR_TO_FEATURE
+    if minor == PREVIEW_MINOR and feature >= 12:
+        raise Refused("%s uses preview features of Java %d (class file version %d.%d), which Java loads only when "
+                      "started with --enable-preview, and the launcher does not pass that" % (what, feature, major,
+                                                                                            minor))
+    if java_feature is not None and feature > java_feature:
+        raise Refused("%s is compiled for Java %d (class file version %d), but the bundled runtime is Java %d, "
+                      "which loads class files up to version %d, so java -jar cannot start it"
+                      % (what, feature, major, java_feature, java_feature + MAJOR_TO_FEATURE))
+
+
+# Digest algorithms of signed jars, by the names Java takes (in lower case).
+# Java disables MD5 and MD2 for jars, so they are not checked either.
+DIGESTS = {b"sha": "sha1", b"sha1": "sha1", b"sha-1": "sha1", b"sha-224": "sha224", b"sha-256": "sha256",
+           b"sha-384": "sha384", b"sha-512": "sha512"}
+SIGNATURE_BLOCKS = ("RSA", "DSA", "EC")
+# The name by which a signature file's section may sign the main section.
+MAIN_SECTION_NAME = "Manifest-Main-Attributes"
+
+
+def digest_cut(raw):
+    """The manifest cut as Java's jar verifier cuts it for digests: (main,
+    named), main the main section's (start, end without, end with the blank
+    line after it), named each entry name's list of the same for its
+    sections; main is None when Java finds no section end."""
+    def find(offset):
+        # (end of first line, end of section, start of next) as Java finds
+        # them: a section ends at a blank line or at a line break that ends
+        # the text.
+        i, last, blank, first_end = offset, offset - 1, True, None
+        while i < len(raw):
+            byte = raw[i]
+            if byte in b"\r\n":
+                if first_end is None:
+                    first_end = i - 1
+                if byte == 13 and i + 1 < len(raw) and raw[i + 1] == 10:
+                    i += 1
+                if blank or i == len(raw) - 1:
+                    return first_end, last if blank else i, i + 1
+                last, blank = i, True
+            else:
+                blank = False
+            i += 1
+        return None
+
+    found = find(0)
+    if found is None:
+        return None, {}
+    main = (0, found[1] + 1, found[2])
+    named = {}
+    start = found[2]
+    while True:
+        found = find(start)
+        if found is None:
+            break
+        first_end, end, following = found
+        first_length, length = first_end - start + 1, end - start + 1
+        if first_length >= 6 and raw[start:start + 4].lower() == b"name" and raw[start + 4:start + 6] == b": ":
+            name = raw[start + 6:start + first_length]
+            # Continuation lines of the name, as Java joins them.
+            i = start + first_length
+            if i - start < length:
+                i += 2 if raw[i:i + 2] == b"\r\n" and i + 1 - start < length else 1
+            while i - start < length and raw[i:i + 1] == b" ":
+                i += 1
+                wrap = i
+                while i - start < length and raw[i] not in b"\r\n":
+                    i += 1
+                name += raw[wrap:i]
+                if i - start < length:
+                    i += 2 if raw[i:i + 2] == b"\r\n" and i + 1 - start < length else 1
+            named.setdefault(name.decode("utf-8", "replace"), []).append((start, end + 1, following))
+        start = following
+    return main, named
+
+
+def stated_digests(headers, suffix):
+    """(algorithm, hashlib name, digest) of each header ALGORITHM<suffix>
+    (suffix in lower case) of an algorithm the check knows; digest is None
+    when the value is not Base64."""
+    found = []
+    for name, value in sorted(headers.items()):
+        if name.endswith(suffix) and name[:-len(suffix)] in DIGESTS:
+            try:
+                digest = base64.b64decode(value)
+            except (binascii.Error, ValueError):
+                digest = None
+            found.append((name[:-len(suffix)].decode().upper(), DIGESTS[name[:-len(suffix)]], digest))
+    return found
+
+
+def digest_of(algorithm, raw, pieces, with_blank=True):
+    """The digest of a manifest's sections (start, end, end with the blank
+    line) as Java takes it, with or without each section's blank line."""
+    made = hashlib.new(algorithm)
+    for start, end, following in pieces:
+        made.update(raw[start:following if with_blank else end])
+    return made.digest()
+
+
+def signature_files(entries):
+    """The signature files Java verifies: each META-INF/X.SF (directly in
+    META-INF, any case) with a block META-INF/X.RSA, .DSA or .EC beside it.
+    A signature file without a block, or a block without one, is ignored."""
+    files, blocks = {}, set()
+    for name in entries:
+        upper = name.upper()
+        if upper.startswith("META-INF/") and "/" not in upper[len("META-INF/"):]:
+            stem, _, extension = upper.rpartition(".")
+            if extension == "SF":
+                files[stem] = name
+            elif extension in SIGNATURE_BLOCKS:
+                blocks.add(stem)
+    return [files[stem] for stem in sorted(files) if stem in blocks]
+
+
+def check_signature(data, base, entries, raw, sections):
+    """Refuses a signed jar Java refuses: a signature file whose digest of
+    the whole manifest does not match must match the main section (when it
+    gives a digest of it) and every section it names; then each entry it
+    signs must match the manifest's digests of it. So a jar changed after
+    signing, or with signature files from another jar, is refused; entries
+    the signature does not name are not checked, as Java does not check
+    them. Whether a block's signature fits its signature file is left to
+    jarsigner. Returns whether the jar is signed."""
+    found = signature_files(entries)
+    cut = None
+    signed = {}
+    for file_name in found:
+        try:
+            file_main, file_sections, _, _ = read_manifest(entry_bytes(data, base, entries[file_name], file_name),
+                                                           "its signature file %s" % file_name)
+        except Refused:
+            # Java takes a signature file it cannot read as no signature.
+            continue
+        whole = stated_digests(file_main, b"-digest-manifest")
+        if any(hashlib.new(algorithm, raw).digest() == digest for _, algorithm, digest in whole):
+            for name in file_sections:
+                signed.setdefault(name, file_name)
+            continue
+        if cut is None:
+            cut = digest_cut(raw)
+        main, named = cut
+        main_digests = stated_digests(file_main, b"-digest-manifest-main-attributes")
+        if main is None and main_digests:
+            # Java finds no main section to compare and ignores the signature.
+            continue
+        for shown, algorithm, digest in main_digests:
+            if digest_of(algorithm, raw, [main]) != digest:
+                raise Refused("its manifest's main section does not match its %s digest in %s, which Java refuses: "
+                              "the manifest was changed after the jar was signed, or the signature files come from "
+                              "another jar" % (shown, file_name))
+        for name, headers in file_sections.items():
+            pieces = named.get(name) or ([main] if name == MAIN_SECTION_NAME and main else None)
+            if pieces is None:
+                raise Refused("%s signs %s, but its manifest has no section for it, which Java refuses: the "
+                              "signature files come from another jar, or the manifest was replaced after signing"
+                              % (file_name, name))
+            digests = stated_digests(headers, b"-digest")
+            for shown, algorithm, digest in digests:
+                # Some signers left the blank line out of the digest; Java takes both.
+                if digest not in (digest_of(algorithm, raw, pieces), digest_of(algorithm, raw, pieces, False)):
+                    raise Refused("its manifest's section for %s does not match its %s digest in %s, which Java "
+                                  "refuses: the manifest was changed after the jar was signed, or the signature "
+                                  "files come from another jar" % (name, shown, file_name))
+            if digests:
+                signed.setdefault(name, file_name)
+    for name, file_name in sorted(signed.items()):
+        # Java reads "./name" and "/name" as name.
+        entry = name[2:] if name.startswith("./") else name[1:] if name.startswith("/") else name
+        if entry.endswith("/") or entry.upper() == MANIFEST_NAME.decode() or entry not in entries:
+            continue
+        headers = sections.get(entry) or sections.get("./" + entry) or sections.get("/" + entry)
+        if headers is None or not any(key.endswith(b"-digest") for key in headers):
+            raise Refused("%s signs its entry %s, but its manifest gives no digest of it, which Java refuses when "
+                          "it reads the entry" % (file_name, entry))
+        digests = stated_digests(headers, b"-digest")
+        if not digests:
+            continue
+        made = {algorithm: hashlib.new(algorithm) for _, algorithm, _ in digests}
+        for piece in entry_pieces(data, base, entries[entry], entry):
+            for digest in made.values():
+                digest.update(piece)
+        for shown, algorithm, digest in digests:
+            if made[algorithm].digest() != digest:
+                raise Refused("its entry %s does not match its %s digest in the manifest, which Java refuses when "
+                              "it reads the entry: the entry was changed after the jar was signed, or the manifest "
+                              "and signature files come from another jar" % (entry, shown))
+    return bool(found)
+
+
+def find_jarsigner():
+    """The JDK's jarsigner: on PATH, or beside the java on PATH; None
+    without a JDK."""
+    found = shutil.which("jarsigner")
+    java = shutil.which("java")
+    if found is None and java is not None:
+        beside = os.path.join(os.path.dirname(os.path.realpath(java)), "jarsigner")
+        if os.path.isfile(beside) and os.access(beside, os.X_OK):
+            found = beside
+    return found
+
+
+def jarsigner_refusal(jarsigner, path):
+    """What jarsigner -verify says against a jar, or None when it verifies
+    it (warnings, such as a certificate no one vouches for, are not
+    refusals: Java runs such a jar) or cannot be run."""
+    try:
+        ran = subprocess.run([jarsigner, "-verify", path], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, universal_newlines=True, errors="replace")
+    except OSError:
+        return None
+    if ran.returncode == 0:
+        return None
+    lines = [line.strip() for line in ran.stdout.splitlines() if line.strip()]
+    return next((line for line in lines if line.startswith("jarsigner")),
+                lines[0] if lines else "exit status %d" % ran.returncode)
+
+
+def check_installer(data, java_feature=None, path=None, jarsigner=None):
+    """Errors for an installer archive: what java -jar refuses. java_feature
+    is the bundled runtime's Java feature release (8, 17, ...) when the
+    build knows it, else None: the class file's version is not compared, and
+    a class in META-INF/versions/ counts as a runtime new enough would read
+    it. A signed jar's digests are always checked; with a jarsigner and the
+    jar's path, jarsigner -verify checks its signature blocks too."""
     try:
         start, size, base = find_directory(data, find_end(data))
-        first, manifests, count = read_directory(data, start, size)
+        first, manifests, count, entries = read_directory(data, start, size)
         if not manifests:
             held = {0: "no entries", 1: "1 entry"}.get(count, "%d entries" % count)
             raise Refused("it has no META-INF/MANIFEST.MF entry (java -jar matches the name exactly; it has %s), "
@@ -372,20 +778,65 @@ def check_installer(data):
         # last one.
         local_data(data, base, first, "its first entry")
         check_launcher_syntax(manifest_text(data, base, manifests[0]))
-        main_class(manifest_text(data, base, manifests[-1]))
+        text = manifest_text(data, base, manifests[-1])
+        main, sections, elsewhere, unread = read_manifest(text)
+        main_class = main_class_of(main, elsewhere, unread)
+        versioned = (java_feature is None or java_feature >= FIRST_VERSIONED_FEATURE) and multi_release(main, text)
+        check_class_file(data, base, entries, "Main-Class", main_class, versioned, java_feature)
+        # Java 8 knows no Launcher-Agent-Class; later ones load the class
+        # before the Main-Class, and refuse an empty one.
+        agent = main.get(b"launcher-agent-class")
+        if agent is not None and (java_feature is None or java_feature >= FIRST_VERSIONED_FEATURE):
+            agent = agent.decode("utf-8", "replace").strip(AGENT_TRIM)
+            if not agent:
+                raise Refused("%s has an empty Launcher-Agent-Class, so java -jar cannot start it" % ITS_MANIFEST)
+            check_class_file(data, base, entries, "Launcher-Agent-Class", agent, versioned, java_feature)
+        if check_signature(data, base, entries, text, sections) and jarsigner and path:
+            said = jarsigner_refusal(jarsigner, path)
+            if said:
+                raise Refused("%s -verify refuses its signature, and Java refuses such a jar: %s" % (jarsigner, said))
     except Refused as error:
         return [str(error)]
     return []
 
 
+def read_facts(text):
+    """The java_feature a runtime facts file states, or None."""
+    feature = None
+    for number, line in enumerate(text.splitlines(), 1):
+        key, equals, value = line.partition("=")
+        if equals and key.strip() == "java_feature":
+            value = value.strip()
+            if not re.fullmatch(r"[0-9]{1,4}", value) or int(value) == 0:
+                raise ValueError("line %d gives java_feature=%s, not a Java feature release such as 8 or 17"
+                                 % (number, value))
+            feature = int(value)
+    return feature
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description="Checks the launcher's payload inputs.")
     parser.add_argument("--runtime", nargs=2, metavar=("VARIABLE", "FILE"))
+    parser.add_argument("--runtime-facts", metavar="FACTS",
+                        help="what the runtime archive maker learnt of the runtime (java_feature=N)")
     parser.add_argument("--installer", nargs=2, metavar=("VARIABLE", "FILE"))
     args = parser.parse_args(argv)
 
     failed = False
     sizes = {}
+    java_feature = None
+    jarsigner = find_jarsigner()
+    if args.runtime_facts:
+        variable = args.runtime[0] if args.runtime else "the runtime"
+        try:
+            with open(args.runtime_facts, encoding="utf-8", errors="replace") as f:
+                java_feature = read_facts(f.read())
+        except OSError as error:
+            print("error: %s: cannot read %s: %s" % (variable, args.runtime_facts, error.strerror), file=sys.stderr)
+            failed = True
+        except ValueError as error:
+            print("error: %s: %s: %s" % (variable, args.runtime_facts, error), file=sys.stderr)
+            failed = True
     for kind, given in (("runtime", args.runtime), ("installer", args.installer)):
         if not given:
             continue
@@ -400,7 +851,7 @@ def main(argv):
                     if kind == "runtime":
                         errors, warnings = check_runtime(data, variable == "BRACKENHUE_RUNTIME_ARCHIVE")
                     else:
-                        errors, warnings = check_installer(data), []
+                        errors, warnings = check_installer(data, java_feature, path, jarsigner), []
                 finally:
                     if size:
                         data.close()

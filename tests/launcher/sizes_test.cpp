@@ -20,7 +20,7 @@ struct SizeCase {
 };
 
 const SizeCase kSizes[] = {
-    {"a few hundred bytes", 400, 1},
+    {"a few hundred bytes", 600, 1},
     {"exactly 8 MiB", 8388608, 1},
     {"8 MiB and one byte", 8388609, 2},
     {"exactly 16 MiB: no empty third chunk", 16777216, 2},

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes an executable jar of exactly SIZE bytes: a stored
-META-INF/MANIFEST.MF naming a Main-Class first, then one stored entry
-"payload.bin" of pseudo-random bytes sized to make up the rest. The class it
-names is not in the jar; the installer check does not look for it.
+META-INF/MANIFEST.MF naming the Main-Class Main first, then Main.class (a
+class for Java 8 whose main returns at once, so java -jar starts the jar and
+the installer check finds the class), then one stored entry "payload.bin" of
+pseudo-random bytes sized to make up the rest.
 
 The archive is plain ZIP, never ZIP64: the installer check takes ZIP64 too,
 but a plain ZIP has a fixed overhead, so any SIZE from the smallest up to
@@ -28,10 +29,33 @@ MADE_BY = 3 << 8 | VERSION  # on Unix, so unzip keeps the modes below
 MANIFEST = b"META-INF/MANIFEST.MF"
 MANIFEST_TEXT = b"Manifest-Version: 1.0\r\nMain-Class: Main\r\nCreated-By: make_sized_zip.py\r\n\r\n"
 PAYLOAD = b"payload.bin"
+CLASS = b"Main.class"
 FILE_ATTRIBUTES = 0o100644 << 16
+
+
+def main_class():
+    """The smallest class file java -jar starts: public class Main, major
+    version 52 (Java 8), whose static main(String[]) only returns. Written
+    out here so making a jar needs no JDK."""
+    def utf8(text):
+        return b"\x01" + struct.pack(">H", len(text)) + text
+
+    # 1 Main, 3 java/lang/Object (classes naming 2 and 4), 5-7 main's name,
+    # descriptor and the Code attribute's name.
+    pool = [b"\x07\x00\x02", utf8(b"Main"), b"\x07\x00\x04", utf8(b"java/lang/Object"), utf8(b"main"),
+            utf8(b"([Ljava/lang/String;)V"), utf8(b"Code")]
+    # max_stack 0, max_locals 1 (the arguments), one instruction: return.
+    code = struct.pack(">HHI", 0, 1, 1) + b"\xb1" + struct.pack(">HH", 0, 0)
+    method = struct.pack(">HHHHHI", 0x0009, 5, 6, 1, 7, len(code)) + code
+    return (b"\xca\xfe\xba\xbe" + struct.pack(">HHH", 0, 52, len(pool) + 1) + b"".join(pool) +
+            struct.pack(">HHHHHH", 0x0021, 1, 3, 0, 0, 1) + method + struct.pack(">H", 0))
+
+
+CLASS_BYTES = main_class()
 # Each name is in a local header (30 bytes) and a central one (46 bytes); the
-# manifest's text is stored once; the end record takes 22.
-OVERHEAD = 2 * (30 + 46) + 2 * len(MANIFEST) + 2 * len(PAYLOAD) + len(MANIFEST_TEXT) + 22
+# manifest's text and the class are stored once; the end record takes 22.
+OVERHEAD = (3 * (30 + 46) + 2 * (len(MANIFEST) + len(CLASS) + len(PAYLOAD)) + len(MANIFEST_TEXT) + len(CLASS_BYTES)
+            + 22)
 # Every size and offset field is 32 bits; 0xFFFFFFFF in one would mean "see
 # the ZIP64 record", but the payload's size and the directory's offset stay
 # below the file size, so a file of this size is still plain ZIP.
@@ -58,7 +82,7 @@ def blocks(block, length):
 
 def write(size, output, sparse=False):
     if size < OVERHEAD:
-        sys.exit("a jar of this shape (manifest and payload.bin) needs at least %d bytes" % OVERHEAD)
+        sys.exit("a jar of this shape (manifest, Main.class and payload.bin) needs at least %d bytes" % OVERHEAD)
     if size > LARGEST:
         sys.exit("a ZIP without ZIP64 holds at most %d bytes" % LARGEST)
     length = size - OVERHEAD
@@ -74,13 +98,16 @@ def write(size, output, sparse=False):
 
     manifest_crc = zlib.crc32(MANIFEST_TEXT)
     manifest = local_header(MANIFEST, manifest_crc, len(MANIFEST_TEXT)) + MANIFEST_TEXT
+    class_crc = zlib.crc32(CLASS_BYTES)
+    main = local_header(CLASS, class_crc, len(CLASS_BYTES)) + CLASS_BYTES
     payload = local_header(PAYLOAD, crc, length)
     directory = (central_header(MANIFEST, manifest_crc, len(MANIFEST_TEXT), 0) +
-                 central_header(PAYLOAD, crc, length, len(manifest)))
-    directory_offset = len(manifest) + len(payload) + length
-    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), directory_offset, 0)
+                 central_header(CLASS, class_crc, len(CLASS_BYTES), len(manifest)) +
+                 central_header(PAYLOAD, crc, length, len(manifest) + len(main)))
+    directory_offset = len(manifest) + len(main) + len(payload) + length
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 3, 3, len(directory), directory_offset, 0)
     with open(output, "wb") as f:
-        f.write(manifest + payload)
+        f.write(manifest + main + payload)
         if sparse:
             f.seek(length, os.SEEK_CUR)
         else:
