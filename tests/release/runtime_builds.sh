@@ -20,16 +20,21 @@ javaw=$5
 restrict_tools
 configure_args=(-DBRACKENHUE_INSTALLER_ARCHIVE="$jar")
 
+# The large tree for the builds that compare bytes; a small one for the rows
+# that make the archive again and again.
 folder="$work/runtime folder"
 python3 "$src/tests/release/make_runtime_folder.py" "$folder" --java "$java" --javaw "$javaw" --zip "$work/runtime.zip"
+small="$work/small runtime"
+python3 "$src/tests/release/make_runtime_folder.py" "$small" --java "$java" --javaw "$javaw" --files 40
 
 archive() { echo "$1/resources/runtime/jre_x64.exe"; }
 # check_facts WHAT: the facts beside $a's archive give the folder's bytes
 # and its Java.
+# check_facts LABEL FOLDER
 check_facts() {
   local facts bytes
   facts="$(archive "$a").facts"
-  bytes=$(find "$folder" -type f -printf '%s\n' | awk '{sum += $1} END {print sum}')
+  bytes=$(find "$2" -type f -printf '%s\n' | awk '{sum += $1} END {print sum}')
   if grep -qx "unpacked_bytes=$bytes" "$facts" && grep -qx "java_feature=8" "$facts" &&
      grep -qx "longest_path=[0-9]*" "$facts"; then
     echo "$1: facts written, $bytes bytes"
@@ -53,14 +58,16 @@ configure "$b" -DBRACKENHUE_RUNTIME_FOLDER="$folder" && build_launcher "$b" ||
 same "$(archive "$a")" "$(archive "$b")" "runtime archives made in two folders"
 same "$a/bin/brackenhue-setup.exe" "$b/bin/brackenhue-setup.exe" "launchers made in two folders"
 echo "folder $(du -sb "$folder" | cut -f1) bytes in $(find "$folder" -type f | wc -l) files; archive $(stat -c %s "$(archive "$a")") bytes"
-check_facts "first build"
+check_facts "first build" "$folder"
 
 log "from the zip with one top folder: the same archive"
 configure "$b" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$work/runtime.zip" && build_launcher "$b" ||
   { cat "$b.log"; fail "build from the zip"; }
 same "$(archive "$a")" "$(archive "$b")" "archives from the folder and from its zip"
 
-log "what makes the archive again"
+log "what makes the archive again (a small runtime)"
+configure "$a" -DBRACKENHUE_RUNTIME_FOLDER="$small" && build_launcher "$a" ||
+  { cat "$a.log"; fail "build from the small runtime"; }
 # remade WHAT: builds $a and says whether the archive was made again.
 remade() {
   local before after
@@ -71,18 +78,18 @@ remade() {
   [ "$before" != "$after" ]
 }
 remade "nothing changed" && fail "the archive was made again with nothing changed" || echo "nothing changed: kept"
-touch "$folder/release"
+touch "$small/release"
 remade "a file touched" && echo "a file touched: made again (its date may have changed)" || echo "a file touched: kept"
-echo "changed" >>"$folder/lib/module 03/Entry 0003.class"
+echo "changed" >>"$(find "$small/lib" -name '*.class' | sort | head -n 1)"
 remade "a file changed" && echo "a file changed: made again" || fail "a changed file did not make the archive again"
-echo "new" >"$folder/lib/added.txt"
+echo "new" >"$small/lib/added.txt"
 remade "a file added" && echo "a file added: made again" || fail "an added file did not make the archive again"
-rm "$folder/lib/added.txt"
+rm "$small/lib/added.txt"
 remade "a file removed" && echo "a file removed: made again" || fail "a removed file did not make the archive again"
-mkdir "$folder/lib/new empty folder"
+mkdir "$small/lib/new empty folder"
 remade "an empty folder added" && echo "an empty folder added: made again" ||
   fail "an added empty folder did not make the archive again"
-check_facts "after the changes"
+check_facts "after the changes" "$small"
 lzma_archive="$work/lzma.exe"
 cp "$(archive "$a")" "$lzma_archive"
 configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=zlib || { cat "$a.log"; fail "configuring with zlib"; }
@@ -123,7 +130,7 @@ make_certificate signer codeSigning
 signed="$work/signed"
 cmake -S "$src" -B "$signed" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBRACKENHUE_INSTALLER_ARCHIVE="$jar" \
-  -DBRACKENHUE_RUNTIME_FOLDER="$folder" -DBRACKENHUE_SIGNING_CERTIFICATE="$certs/signer.pem" \
+  -DBRACKENHUE_RUNTIME_FOLDER="$small" -DBRACKENHUE_SIGNING_CERTIFICATE="$certs/signer.pem" \
   -DBRACKENHUE_SIGNING_KEY="$certs/signer.key" >>"$signed.log" 2>&1 &&
   SOURCE_DATE_EPOCH=1700000000 cmake --build "$signed" --target brackenhue-setup >>"$signed.log" 2>&1 ||
   { cat "$signed.log"; fail "signed build"; }

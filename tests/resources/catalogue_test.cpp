@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "launcher/installing_plan.h"
 #include "tests/support/files.h"
 #include "tests/support/image_resources.h"
 
@@ -243,12 +244,19 @@ TEST_F(LauncherImage, NothingElseAndAllInUsEnglish) {
     SCOPED_TRACE(narrow(key));
     EXPECT_EQ(languages, std::vector<WORD>{1033});
     const std::wstring type = key.substr(0, key.find(L'/'));
-    EXPECT_TRUE(type == L"#2" || type == L"#3" || type == L"#14" || type == L"EXE" || type == L"JAR")
+    EXPECT_TRUE(type == L"#2" || type == L"#3" || type == L"#14" || type == L"EXE" || type == L"JAR" ||
+                key == L"#10/RUNTIME_FACTS")
         << "unexpected resource type";
     if (type == L"EXE" || type == L"JAR") ++chunks;
   }
   EXPECT_EQ(all.count(L"#14/MAINICON"), 1u);
-  EXPECT_EQ(all.size(), 17u + 5u + 1u + chunks);
+  // The build made the runtime archive (the demo runtime), so it knows its
+  // size and deepest path and hands them to the launcher.
+  ASSERT_EQ(all.count(L"#10/RUNTIME_FACTS"), 1u);
+  const RuntimeFacts facts = readRuntimeFacts(resource(L"RUNTIME_FACTS", MAKEINTRESOURCEW(10)));
+  EXPECT_GT(facts.unpackedBytes, 0u);
+  EXPECT_GE(facts.longestPath, std::string("jre\\bin\\javaw.exe").size());
+  EXPECT_EQ(all.size(), 17u + 5u + 1u + 1u + chunks);
 }
 
 // The chunks, joined in order, give the inputs byte for byte; each is 8 MiB
