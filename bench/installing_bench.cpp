@@ -2,13 +2,16 @@
 // (bench/installing.sh runs it): launcher-java18.exe, whose children end at
 // once, alternating with a series of five trivial child programs (as many as
 // the run starts: the runtime archive, the probe's interpreter and java,
-// javaw, the clean-up's interpreter). Prints each sample and the medians.
+// javaw, the clean-up's interpreter). Prints each sample and the medians,
+// and how long the launcher lives on after its javaw has started (javaw
+// ends at once): the wait before the clean-up and the clean-up itself.
 // usage: installing_bench.exe BIN_DIR RUNS
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -67,17 +70,27 @@ int main(int argc, char** argv) {
   SetEnvironmentVariableW(L"JAVA_HOME", nullptr);
   SetEnvironmentVariableW(L"JRE_HOME", nullptr);
   SetEnvironmentVariableW(L"FIXTURE_RECORD_DIR", nullptr);
+  // javaw appends the moment it started (the same clock as nowMs) here.
+  const std::wstring stamps = std::wstring(temp) + L"installing-bench-javaw.txt";
+  SetEnvironmentVariableW(L"FIXTURE_JAVAW_STAMP", stamps.c_str());
 
-  std::vector<double> whole, children;
+  std::vector<double> whole, children, tail;
   timeWhole(launcher, false, 1);  // warm-up
   for (int i = 0; i < runs; ++i) {
+    DeleteFileW(stamps.c_str());
     whole.push_back(timeWhole(launcher, false, 1));
+    const double ended = nowMs();
+    double javawStarted = 0;
+    std::ifstream(stamps.c_str()) >> javawStarted;
+    if (javawStarted > 0) tail.push_back(ended - javawStarted);
     children.push_back(timeWhole(child, true, 5));
   }
   RemoveDirectoryW(scratch.c_str());
+  DeleteFileW(stamps.c_str());
 
   report("whole installing run", whole);
   report("five trivial children", children);
+  report("javaw's start to the launcher's end", tail);
   const double overhead = median(whole) - 2970.0 - median(children);
   std::printf("launcher overhead (whole - 2970 ms of animation sleeps - children): %.1f ms\n", overhead);
   return 0;

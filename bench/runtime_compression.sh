@@ -32,23 +32,15 @@ med() { printf '%s\n' "$@" | median; }
 
 # The runtime.
 folder="$work/runtime"
-make_runtime_folder() {
-  rm -rf "$work/image" "$folder"
-  "$jdk/bin/jlink" --add-modules \
-    java.se,jdk.unsupported,jdk.crypto.ec,jdk.zipfs,jdk.localedata,jdk.charsets,jdk.accessibility \
-    --no-header-files --no-man-pages --output "$work/image"
-  cp -rL "$work/image" "$folder"
-  rm -rf "$work/image" "${folder:?}/bin"
-  mkdir "$folder/bin"
-  cp "$standins/java.exe" "$standins/javaw.exe" "$folder/bin/"
-}
+. "$root/bench/realistic_runtime.sh"
+make_runtime_folder() { realistic_runtime "$folder" "$standins/java.exe" "$standins/javaw.exe" "$jdk"; }
 
 # The archives, and how long each took to make (the build time it adds).
 kinds=(lzma zlib none lzma-nocrc zlib-nocrc none-nocrc)
 declare -A made_in
 make_archive() {  # KIND
-  local options=(--compression "${1%-nocrc}") start
-  [ "$1" = "${1%-nocrc}" ] || options+=(--no-crc-check)
+  local options=(--compression "${1%-nocrc}" --crc-check on) start
+  [ "$1" = "${1%-nocrc}" ] || options=(--compression "${1%-nocrc}" --crc-check off)
   mkdir -p "$work/$1"
   rm -rf "$work/$1/jre_x64.exe" "$work/$1.work"
   start=$(now)

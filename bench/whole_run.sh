@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The whole installing run at real sizes, and the runtime archive the build
 # makes, measured in one run:
-#   - a generated runtime folder of about 1,500 files and about 100 MB of
-#     compressible content (tests/release/make_runtime_folder.py), whose java
-#     is the stand-in program and whose javaw the recording stand-in: the
-#     time makensis takes for it (the build time the archive adds) and the
-#     archive's size against the folder's, not solid and solid;
+#   - a realistic runtime (bench/realistic_runtime.sh: the host JDK's jlink
+#     image, 154 files, 125 MB) whose java is the stand-in program and whose
+#     javaw the recording stand-in: the time makensis takes for it (the
+#     build time the archive adds) and the archive's size against the
+#     folder's, not solid and solid;
 #   - a launcher built around that folder and a 556,723,119-byte installer
 #     jar, against bench/installing_reference.cpp around the same image:
-#     whole runs, alternating, and the stretch from the probe to javaw's
-#     start (bench/whole_run_bench.cpp), in a Wine prefix whose windows stay
+#     whole runs, alternating, and where the time goes: start to the probe,
+#     the probe to javaw's start, javaw's start to the end
+#     (bench/whole_run_bench.cpp), in a Wine prefix whose windows stay
 #     unmanaged (the test session's).
 # usage: RUNS=11 bench/whole_run.sh [WORK_DIR]   (after scripts/test; ~3 GB)
 set -euo pipefail
@@ -28,8 +29,9 @@ elapsed() { echo "$(now) - $1" | bc; }
 # The runtime folder; java stamps the moment of its probe.
 folder="$work/runtime"
 printf 'stamp BENCH_PROBE_STAMP\nerr java version "1.8.0_00"\n' >"$work/java.answer"
-python3 "$root/tests/release/make_runtime_folder.py" "$folder" --java "$bin/fixture_program.exe" \
-  --javaw "$bin/fixture_javaw.exe" --answer "$work/java.answer" --megabytes 100
+. "$root/bench/realistic_runtime.sh"
+realistic_runtime "$folder" "$bin/fixture_program.exe" "$bin/fixture_javaw.exe"
+cp "$work/java.answer" "$folder/bin/java.answer"
 jar="$root/build/bench/installer-556723119.jar"
 [ -s "$jar" ] || python3 "$root/tests/payloads/make_sized_zip.py" 556723119 "$jar"
 

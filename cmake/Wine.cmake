@@ -9,7 +9,9 @@ find_program(XVFB_EXECUTABLE Xvfb REQUIRED)
 
 set(BRACKENHUE_WINE_SESSION ${PROJECT_SOURCE_DIR}/tests/wine/session.sh)
 set(BRACKENHUE_WINE_LOADER ${PROJECT_SOURCE_DIR}/tests/wine/loader.sh)
-foreach(session wine wine2)
+# A third prefix, wine-release, serves only the release builds' one run of a
+# built launcher with -x: no window, no session, created on first use.
+foreach(session wine wine2 wine-release)
   set(BRACKENHUE_WINE_DIR ${CMAKE_BINARY_DIR}/${session})
   configure_file(${PROJECT_SOURCE_DIR}/tests/wine/run.in ${BRACKENHUE_WINE_DIR}/run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ

@@ -95,30 +95,33 @@ RuntimeFacts carriedRuntimeFacts() {
   return readRuntimeFacts(std::string(static_cast<const char*>(bytes), SizeofResource(nullptr, found)));
 }
 
-// Before anything is unpacked: TMP's path leaves too little room for the
-// runtime's deepest file.
-void showTmpTooLong(const std::string& absoluteWorkspace, const RuntimeFacts& facts, const StatusModel& status) {
-  std::string tmp;
-  environmentVariable("TMP", tmp);
-  showBox(boxOwner(status),
-          tmpTooLongText(tmp, widen(fullPath(tmp)).size(), widen(absoluteWorkspace).size(), facts),
-          kTmpTooLongCaption);
-}
-
 // The run of the runtime archive: how it ended, and whether it can have
 // failed for want of room on the workspace's disk.
 struct RuntimeUnpack {
+  std::string tmpTooLong;          // the box's text when TMP left no room for its paths; nothing was written
   ExtractionFailure writeFailure;  // jre_x64.exe itself not written
   int exitCode = 0;                // the archive's; -1 when it did not start
   bool lackedRoom = false;
   std::string noRoomLine;          // for the box, when it lacked room
   // Whether the workspace's "jre" may be searched: only a runtime that was
   // unpacked whole, since a java.exe that answers says nothing of the rest.
-  bool whole() const { return writeFailure.error == ExtractionError::kNone && exitCode == 0; }
+  bool whole() const {
+    return tmpTooLong.empty() && writeFailure.error == ExtractionError::kNone && exitCode == 0;
+  }
 };
 
 RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeFacts& facts, StatusModel& status) {
   RuntimeUnpack unpack;
+  // Before anything is unpacked: TMP's path may leave too little room for
+  // the runtime's deepest file. An installed Java may still serve.
+  const std::wstring workspace = widen(absoluteWorkspace);
+  if (!runtimeFitsBelow(workspace.size(), facts)) {
+    std::string tmp;
+    environmentVariable("TMP", tmp);
+    const size_t tmpLength = workspace.rfind(L'\\') == std::wstring::npos ? 0 : workspace.rfind(L'\\');
+    unpack.tmpTooLong = tmpTooLongText(tmp, tmpLength, workspace.size(), facts);
+    return unpack;
+  }
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure) != 0) return unpack;
   const std::wstring folder = widen(absoluteWorkspace);
   ULARGE_INTEGER available{};
@@ -137,6 +140,10 @@ RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeF
 
 void reportNoJava(JavaInstall& result, const JavaInstall& minimum, JavaSearchPlatform& platform,
                   const StatusModel& status, const RuntimeUnpack& runtime) {
+  if (!runtime.tmpTooLong.empty()) {
+    showBox(boxOwner(status), runtime.tmpTooLong, kTmpTooLongCaption);
+    return;
+  }
   if (runtime.writeFailure.error != ExtractionError::kNone &&
       runtime.writeFailure.error != ExtractionError::kNoPayload) {
     showNotWritten(runtime.writeFailure, status);
@@ -175,16 +182,10 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   }
 
   status.setStep("XJAVA");
-  const RuntimeFacts facts = carriedRuntimeFacts();
-  if (!runtimeFitsBelow(widen(absoluteWorkspace).size(), facts)) {
-    showTmpTooLong(absoluteWorkspace, facts, status);
-    cleanUpWorkspace(absoluteWorkspace);
-    return kExitSetupFailed;
-  }
   // A runtime that cannot be written or unpacked does not end the run: an
   // installed Java may still be found. Should none be, that is the cause to
   // report.
-  const RuntimeUnpack runtime = unpackRuntime(absoluteWorkspace, facts, status);
+  const RuntimeUnpack runtime = unpackRuntime(absoluteWorkspace, carriedRuntimeFacts(), status);
 
   status.setStep("SEARCHING");
   status.animateProgress(1000);

@@ -128,7 +128,8 @@ std::string tmpTooLongText(const std::string& tmp, size_t tmpLength, size_t work
 }
 
 bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts) {
-  return facts.unpackedBytes != 0 && freeBytesBefore < facts.unpackedBytes;
+  // Files take whole clusters: a twentieth more covers that for a runtime.
+  return facts.unpackedBytes != 0 && freeBytesBefore < facts.unpackedBytes + facts.unpackedBytes / 20;
 }
 
 namespace {

@@ -124,15 +124,17 @@ constexpr uint32_t kLongestPlainPath = 259;
 // is `workspaceLength` UTF-16 units long. True when the longest is unknown.
 bool runtimeFitsBelow(size_t workspaceLength, const RuntimeFacts& facts);
 
-// The box when TMP's path is too long for the runtime: it names TMP and
-// the most its path may have.
+// The box when TMP's path is too long for the runtime and no installed Java
+// was found: it names TMP and the most its path may have. `tmpLength` and
+// `workspaceLength` are the full paths' lengths in UTF-16 units.
 extern const char kTmpTooLongCaption[];
 std::string tmpTooLongText(const std::string& tmp, size_t tmpLength, size_t workspaceLength,
                            const RuntimeFacts& facts);
 
 // Whether a runtime archive that failed may have run out of room: the disk
-// had less free space before it ran than the runtime needs. False when its
-// size is unknown.
+// had less free space before it ran than the runtime needs, its files' sizes
+// and a twentieth more for the clusters they fill. False when its size is
+// unknown.
 bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts);
 
 // The line for notWrittenText when the runtime did not fit: it names the

@@ -62,7 +62,8 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
 // are looked for every kReleaseRescanMs. Programs of `installer` that do
 // not use the workspace (the installed product, started at the end) do not
 // keep it. When something could come back, the installer having started
-// other programs or the workspace having been seen in use after the
+// other programs (in its job, or outside it: a process whose parent is the
+// installer's program) or the workspace having been seen in use after the
 // installer ended, the workspace must also stay unused for kReleaseRecheckMs
 // after its last use, which bridges a copy the installer started on its way
 // out. Returns false when it is still in use after `limitMs` (a day for the

@@ -86,7 +86,13 @@ bool liesInside(const std::wstring& path, const FolderForms& forms) {
 // the folder. A process whose modules cannot be listed (another user's, an
 // elevated one) is judged by its program file alone.
 bool modulesInside(DWORD processId, const FolderForms& forms) {
-  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+  // 32-bit modules too; the system refuses for a moment while the process
+  // loads one (ERROR_BAD_LENGTH).
+  UniqueFileHandle snapshot;
+  for (int attempt = 0; attempt < 5 && !snapshot; ++attempt) {
+    snapshot.reset(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId));
+    if (!snapshot && GetLastError() != ERROR_BAD_LENGTH) break;
+  }
   if (!snapshot) return false;
   MODULEENTRY32W module{};
   module.dwSize = sizeof module;
@@ -103,10 +109,11 @@ bool modulesInside(DWORD processId, const FolderForms& forms) {
 struct ProgramsInside {
   std::vector<UniqueHandle> waitable;
   bool unwaitable = false;
+  bool childOfParent = false;  // some process was started by `parentId`
   bool any() const { return unwaitable || !waitable.empty(); }
 };
 
-ProgramsInside programsInside(const FolderForms& forms) {
+ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0) {
   ProgramsInside found;
   UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return found;
@@ -114,6 +121,7 @@ ProgramsInside programsInside(const FolderForms& forms) {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ProcessID == GetCurrentProcessId() || entry.th32ProcessID == 0) continue;
+    if (parentId != 0 && entry.th32ParentProcessID == parentId) found.childOfParent = true;
     bool waitable = true;
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     if (!process) {
@@ -127,6 +135,8 @@ ProgramsInside programsInside(const FolderForms& forms) {
                          liesInside(std::wstring(image, size), forms)) ||
                         modulesInside(entry.th32ProcessID, forms);
     if (!inside) continue;
+    // Ended, but not yet gone from the list: nothing to wait for.
+    if (waitable && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
     if (waitable) {
       found.waitable.push_back(std::move(process));
     } else {
@@ -143,11 +153,12 @@ bool jarHeld(const std::wstring& folder) {
 }
 
 // The hold on a new workspace: listing rights without sharing deletion.
-// Tried for about two seconds while something else has it open.
+// Tried for about two seconds while something else has it open; at once
+// given up when it is gone (another launcher took it for a leftover).
 UniqueFileHandle holdWorkspace(const std::wstring& folder) {
   for (int attempt = 0;; ++attempt) {
     UniqueFileHandle hold = openFolder(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (hold || attempt + 1 >= kRemovalAttempts) return hold;
+    if (hold || attempt + 1 >= kRemovalAttempts || GetLastError() == ERROR_FILE_NOT_FOUND) return hold;
     Sleep(kRemovalPauseMs);
   }
 }
@@ -187,7 +198,8 @@ void removeStaleWorkspaces() {
     }
     const std::wstring folder = base + entry.cFileName;
     // Empty: only a launcher's hold or a program's current folder keeps it,
-    // and either makes the removal fail.
+    // and either makes the removal fail. (A launcher that loses its new
+    // folder before it could hold it just draws another name.)
     if (RemoveDirectoryW(folder.c_str())) continue;
     if (!isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) continue;
     // Opening it for deletion fails while a running launcher holds it.
@@ -248,8 +260,11 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
   ULONGLONG lastUse = GetTickCount64();
   bool seenUse = false;
   for (;;) {
-    ProgramsInside programs = programsInside(forms);
+    ProgramsInside programs = programsInside(forms, installer.processId());
     const bool held = jarHeld(folder);
+    // A program the installer started outside its job (an elevated copy:
+    // the system starts it outside any job) may not have opened the jar yet.
+    if (programs.childOfParent) seenUse = true;
     ULONGLONG now = GetTickCount64();
     if (programs.any() || held) {
       seenUse = true;
@@ -270,12 +285,15 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
           Sleep(kJarPollMs);
         } while (GetTickCount64() < until && (!held || jarHeld(folder)));
       }
+      // In use until now, or until the moment just past that ended it.
+      lastUse = GetTickCount64();
       continue;
     }
     // Nothing uses it. Only a run that showed something able to come back,
-    // the installer starting other programs or a program from outside its
-    // job using the workspace, is looked at once more a moment after the
-    // last use: a copy the installer started may take that long to appear.
+    // the installer starting other programs, inside its job or out, or a
+    // program from outside its job using the workspace, is looked at once
+    // more a moment after the last use: a copy the installer started may
+    // take that long to take hold of it.
     if (!seenUse && !installer.startedOthers()) return true;
     if (now - lastUse >= kReleaseRecheckMs) return true;
     Sleep(static_cast<DWORD>(lastUse + kReleaseRecheckMs - now));

@@ -32,6 +32,9 @@ class ProcessTree {
   // Whether its program was started at all (with or without a job).
   bool started() const { return started_; }
 
+  // The process id its program had; 0 when it was not started.
+  unsigned long processId() const { return processId_; }
+
   // Whether the tree ever held more than its first program: that program
   // started another one inside the job. False when nothing was started;
   // true when it runs without a job or the job cannot be asked, so a caller
@@ -42,6 +45,7 @@ class ProcessTree {
   friend int runProgram(const std::string&, const std::string&, bool, ProcessTree*);
   void* job_ = nullptr;
   bool started_ = false;
+  unsigned long processId_ = 0;
 };
 
 // runCommand with the program named apart from the command line: `program`

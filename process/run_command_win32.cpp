@@ -146,7 +146,10 @@ int runProgram(const std::string& program, const std::string& command, bool show
   const DWORD flags = (showWindow ? 0 : CREATE_NO_WINDOW) | (job ? CREATE_SUSPENDED : 0);
   if (createProcess(application.empty() ? nullptr : application.c_str(), line, flags, startup, info)) {
     UniqueHandle thread(info.hThread), process(info.hProcess);
-    if (tree) tree->started_ = true;
+    if (tree) {
+      tree->started_ = true;
+      tree->processId_ = info.dwProcessId;
+    }
     if (job) {
       // In the job before its first instruction: nothing it starts escapes.
       if (AssignProcessToJobObject(job.get(), process.get())) {
