@@ -59,7 +59,9 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
 // workspace `absolute` (a full path): no program other than this one runs
 // from it (its program file or a loaded DLL lies inside) and nothing holds
 // its jar open. Programs found are waited on through their handles; new ones
-// are looked for every kReleaseRescanMs. Programs of `installer` that do
+// are looked for every kReleaseRescanMs. Programs started before this one,
+// and those already found not to use it, are not looked into again: the
+// workspace is this process's own. Programs of `installer` that do
 // not use the workspace (the installed product, started at the end) do not
 // keep it. When something could come back, the installer having started
 // other programs (in its job, or outside it: a process whose parent is the

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "common/folders.h"
@@ -113,7 +115,18 @@ struct ProgramsInside {
   bool any() const { return unwaitable || !waitable.empty(); }
 };
 
-ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0) {
+// A process as one wait knows it: its id with the moment it started, since
+// ids are reused.
+using ProcessKey = std::pair<DWORD, uint64_t>;
+
+// `judged`, when given, holds the processes found not to use the folder in an
+// earlier look of the same wait; they are not looked into again (their
+// modules are the costly part), nor are those started before `notBefore`
+// (a FILETIME count; 0: none skipped), such as every program older than the
+// launcher that made the folder. One that loads a DLL from the workspace only
+// later is missed: programs load the runtime's DLLs as they start.
+ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0, std::set<ProcessKey>* judged = nullptr,
+                              uint64_t notBefore = 0) {
   ProgramsInside found;
   UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return found;
@@ -129,12 +142,20 @@ ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0) {
       process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
       if (!process) continue;
     }
+    FILETIME created{}, ended, kernel, user;
+    GetProcessTimes(process.get(), &created, &ended, &kernel, &user);
+    const ProcessKey key{entry.th32ProcessID,
+                         static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime};
+    if ((judged && judged->count(key)) || key.second < notBefore) continue;
     wchar_t image[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
     const bool inside = (QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
                          liesInside(std::wstring(image, size), forms)) ||
                         modulesInside(entry.th32ProcessID, forms);
-    if (!inside) continue;
+    if (!inside) {
+      if (judged) judged->insert(key);
+      continue;
+    }
     // Ended, but not yet gone from the list: nothing to wait for.
     if (waitable && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
     if (waitable) {
@@ -259,8 +280,13 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
   // The installer used the workspace until it ended, just now.
   ULONGLONG lastUse = GetTickCount64();
   bool seenUse = false;
+  std::set<ProcessKey> judged;
+  // Nothing older than this launcher runs from the workspace it made.
+  FILETIME created{}, ended, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  const uint64_t launcherStarted = static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
   for (;;) {
-    ProgramsInside programs = programsInside(forms, installer.processId());
+    ProgramsInside programs = programsInside(forms, installer.processId(), &judged, launcherStarted);
     const bool held = jarHeld(folder);
     // A program the installer started outside its job (an elevated copy:
     // the system starts it outside any job) may not have opened the jar yet.
