@@ -662,13 +662,18 @@ TEST_F(Installing, TmpWithATrailingBackslashWorks) {
 }
 
 TEST_F(Installing, FileLeftByTheInstallerKeepsTheWorkspace) {
-  // Costs no waiting: no slower than a plain run, give or take.
-  const ULONGLONG plainStart = GetTickCount64();
-  install(L"launcher-java18.exe", start.path());
-  const ULONGLONG plain = GetTickCount64() - plainStart;
+  // Costs no waiting (the removal's retries would take 2 s): no slower than
+  // the faster of two plain runs, give or take what a busy machine adds
+  // (the suite runs tests side by side).
+  ULONGLONG plain = ~0ull;
+  for (int i = 0; i < 2; ++i) {
+    const ULONGLONG plainStart = GetTickCount64();
+    install(L"launcher-java18.exe", start.path());
+    plain = std::min(plain, GetTickCount64() - plainStart);
+  }
   const ULONGLONG leftStart = GetTickCount64();
   const InstallRun run = install(L"launcher-java18.exe", start.path(), {{L"FIXTURE_JAVAW_LEAVE", L"notes.txt"}});
-  EXPECT_LT(GetTickCount64() - leftStart, plain + 1000) << "the clean-up waited for the installer's own file";
+  EXPECT_LT(GetTickCount64() - leftStart, plain + 1500) << "the clean-up waited for the installer's own file";
   EXPECT_EQ(run.result.exitCode, 0u);
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
   const std::vector<std::wstring> left = folderEntries(tmp.path());
