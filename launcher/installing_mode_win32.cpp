@@ -129,11 +129,9 @@ RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeF
   // By full path: a jre_x64.exe beside the launcher must never run.
   unpack.exitCode = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
   if (unpack.exitCode != 0 && measured && runtimeLackedRoom(available.QuadPart, facts)) {
-    wchar_t volume[MAX_PATH * 4];
-    const std::string disk = GetVolumePathNameW(folder.c_str(), volume, MAX_PATH * 4) ? narrow(volume)
-                                                                                        : absoluteWorkspace;
     unpack.lackedRoom = true;
-    unpack.noRoomLine = runtimeNoRoomLine(absoluteWorkspace + "\\jre", disk, available.QuadPart, facts);
+    unpack.noRoomLine =
+        runtimeNoRoomLine(absoluteWorkspace + "\\jre", diskOf(absoluteWorkspace), available.QuadPart, facts);
   }
   return unpack;
 }

@@ -132,6 +132,18 @@ bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts) {
   return facts.unpackedBytes != 0 && freeBytesBefore < facts.unpackedBytes + facts.unpackedBytes / 20;
 }
 
+std::string diskOf(const std::string& absolutePath) {
+  if (absolutePath.size() >= 3 && absolutePath[1] == ':' && absolutePath[2] == '\\') return absolutePath.substr(0, 3);
+  if (absolutePath.rfind("\\\\", 0) == 0) {
+    const size_t server = absolutePath.find('\\', 2);
+    const size_t share = server == std::string::npos ? server : absolutePath.find('\\', server + 1);
+    if (server != std::string::npos && server > 2 && share != server + 1) {
+      return share == std::string::npos ? absolutePath + "\\" : absolutePath.substr(0, share + 1);
+    }
+  }
+  return absolutePath;
+}
+
 namespace {
 
 // Whole megabytes, rounded up, so a need is never understated.

@@ -137,6 +137,12 @@ std::string tmpTooLongText(const std::string& tmp, size_t tmpLength, size_t work
 // unknown.
 bool runtimeLackedRoom(uint64_t freeBytesBefore, const RuntimeFacts& facts);
 
+// The disk a full path lies on, as the user knows it: "C:\" for
+// "C:\...", "\\server\share\" for a UNC path; the path itself otherwise.
+// Read from the text alone: asking the system's mount manager can block
+// while a disk comes or goes.
+std::string diskOf(const std::string& absolutePath);
+
 // The line for notWrittenText when the runtime did not fit: it names the
 // folder, the disk, what the runtime needs and what was free.
 std::string runtimeNoRoomLine(const std::string& runtimeFolder, const std::string& disk, uint64_t freeBytes,

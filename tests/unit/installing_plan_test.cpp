@@ -264,4 +264,20 @@ TEST(InstallingPlan, RuntimeThatFailedOnAFullDiskIsToldAsSuch) {
             "the disk T:\\ had only 120 MB free");
 }
 
+TEST(InstallingPlan, DiskOfAPathIsReadFromItsText) {
+  const struct {
+    const char* path;
+    const char* disk;
+  } cases[] = {
+      {"C:\\Users\\ana\\Temp\\Brackenhue-abcde", "C:\\"},
+      {"Z:\\", "Z:\\"},
+      {"\\\\server\\share\\temp\\Brackenhue-abcde", "\\\\server\\share\\"},
+      {"\\\\server\\share", "\\\\server\\share\\"},
+      {"\\\\server", "\\\\server"},
+      {"\\\\\\share\\x", "\\\\\\share\\x"},
+      {"relative\\path", "relative\\path"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(diskOf(c.path), c.disk) << c.path;
+}
+
 }  // namespace
