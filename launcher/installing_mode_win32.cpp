@@ -118,14 +118,14 @@ RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeF
   if (!runtimeFitsBelow(workspace.size(), facts)) {
     std::string tmp;
     environmentVariable("TMP", tmp);
-    const size_t tmpLength = workspace.rfind(L'\\') == std::wstring::npos ? 0 : workspace.rfind(L'\\');
+    const size_t lastSeparator = workspace.rfind(L'\\');
+    const size_t tmpLength = lastSeparator == std::wstring::npos ? 0 : lastSeparator;
     unpack.tmpTooLong = tmpTooLongText(tmp, tmpLength, workspace.size(), facts);
     return unpack;
   }
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure) != 0) return unpack;
-  const std::wstring folder = widen(absoluteWorkspace);
   ULARGE_INTEGER available{};
-  const bool measured = GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) != FALSE;
+  const bool measured = GetDiskFreeSpaceExW(workspace.c_str(), &available, nullptr, nullptr) != FALSE;
   // By full path: a jre_x64.exe beside the launcher must never run.
   unpack.exitCode = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
   if (unpack.exitCode != 0 && measured && runtimeLackedRoom(available.QuadPart, facts)) {
