@@ -119,6 +119,14 @@ struct ProgramsInside {
 // ids are reused.
 using ProcessKey = std::pair<DWORD, uint64_t>;
 
+// The moment a process started, as a FILETIME count; 0 when it cannot be
+// asked.
+uint64_t startedAt(HANDLE process) {
+  FILETIME created{}, ended, kernel, user;
+  if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+  return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
 // `judged`, when given, holds the processes found not to use the folder in an
 // earlier look of the same wait; they are not looked into again (their
 // modules are the costly part), nor are those started before `notBefore`
@@ -142,10 +150,7 @@ ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0, std:
       process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
       if (!process) continue;
     }
-    FILETIME created{}, ended, kernel, user;
-    GetProcessTimes(process.get(), &created, &ended, &kernel, &user);
-    const ProcessKey key{entry.th32ProcessID,
-                         static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime};
+    const ProcessKey key{entry.th32ProcessID, startedAt(process.get())};
     if ((judged && judged->count(key)) || key.second < notBefore) continue;
     wchar_t image[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
@@ -282,9 +287,7 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
   bool seenUse = false;
   std::set<ProcessKey> judged;
   // Nothing older than this launcher runs from the workspace it made.
-  FILETIME created{}, ended, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-  const uint64_t launcherStarted = static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+  const uint64_t launcherStarted = startedAt(GetCurrentProcess());
   for (;;) {
     ProgramsInside programs = programsInside(forms, installer.processId(), &judged, launcherStarted);
     const bool held = jarHeld(folder);
@@ -294,7 +297,6 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
     ULONGLONG now = GetTickCount64();
     if (programs.any() || held) {
       seenUse = true;
-      lastUse = now;
       if (now >= deadline) return false;
       // Woken by the end of a program found; new ones are looked for now
       // and then, and a held jar is tried more often, since that is cheap.

@@ -499,14 +499,10 @@ def find_class(entries, attribute, class_name, versioned, java_feature):
     any N). Refuses a class that is not there."""
     name = class_name.replace(".", "/") + ".class"
     copies = versioned_copies(entries, name)
-    if versioned and java_feature is None and copies:
-        chosen = "%s%d/%s" % (VERSIONS, copies[-1], name)
+    readable = [number for number in copies if java_feature is None or number <= java_feature]
+    if versioned and readable:
+        chosen = "%s%d/%s" % (VERSIONS, readable[-1], name)
         return chosen, entries[chosen]
-    if versioned and java_feature is not None:
-        for number in reversed(copies):
-            if number <= java_feature:
-                chosen = "%s%d/%s" % (VERSIONS, number, name)
-                return chosen, entries[chosen]
     if name in entries:
         return name, entries[name]
     hint = ""

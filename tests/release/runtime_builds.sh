@@ -28,9 +28,8 @@ small="$work/small runtime"
 python3 "$src/tests/release/make_runtime_folder.py" "$small" --java "$java" --javaw "$javaw" --files 40
 
 archive() { echo "$1/resources/runtime/jre_x64.exe"; }
-# check_facts WHAT: the facts beside $a's archive give the folder's bytes
-# and its Java.
-# check_facts LABEL FOLDER
+# check_facts LABEL FOLDER: the facts beside $a's archive give FOLDER's
+# bytes and its Java.
 check_facts() {
   local facts bytes
   facts="$(archive "$a").facts"

@@ -479,7 +479,7 @@ class MadeArchives(unittest.TestCase):
         for compression in make_runtime.CRC_CHECKED:
             with self.subTest(compression):
                 damaged = bytearray(self.archive_of(compression))
-                # Past the stub, in the data, in each of the three.
+                # Past the stub, in the compressed data.
                 damaged[len(damaged) * 2 // 3] ^= 0x01
                 code, folder = self.run_archive("wine-damaged-" + compression, bytes(damaged))
                 self.assertNotEqual(code, 0)

@@ -224,7 +224,6 @@ TEST(InstallingPlan, RuntimeFactsAreReadOrLeftUnknown) {
 
 TEST(InstallingPlan, RuntimeMustFitBelowTheWorkspace) {
   RuntimeFacts facts;
-  facts.longestPath = 100;
   const struct {
     const char* tag;
     size_t workspace;
