@@ -74,6 +74,11 @@ ChildResult runChild(const std::wstring& application, const std::wstring& comman
   std::wstring environment;
   if (!options.environment.empty()) environment = environmentBlock(options.environment);
   ChildResult result;
+  // Under Wine, the first program that needs the desktop starts Wine's
+  // desktop process and hands it its own standard error, which that process
+  // keeps for good. Started by a child, it would hold the child's pipe open,
+  // and the reads below would never end; so this process starts it first.
+  GetDesktopWindow();
   UniqueHandle outRead, outWrite, errRead, errWrite;
   if (!makePipe(&outRead, &outWrite) || !makePipe(&errRead, &errWrite)) return result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
