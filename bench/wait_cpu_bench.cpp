@@ -15,6 +15,7 @@
 
 #include "bench/timing.h"
 #include "common/text.h"
+#include "launcher/release_wait.h"
 #include "launcher/workspace.h"
 #include "process/run_command.h"
 

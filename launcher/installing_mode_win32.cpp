@@ -1,17 +1,17 @@
 #include <windows.h>
 
-#include <cstdlib>
-#include <ctime>
-
+#include "common/console.h"
 #include "common/folders.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "javafind/java_install.h"
 #include "javafind/java_platform_win32.h"
 #include "javafind/java_search.h"
 #include "launcher/exit_code.h"
 #include "launcher/installing_plan.h"
 #include "launcher/launcher.h"
+#include "launcher/release_wait.h"
 #include "launcher/workspace.h"
 #include "payloads/extract_payload.h"
 #include "process/run_command.h"
@@ -54,6 +54,15 @@ std::string startFolderForJava(const std::string& startFolder) {
   return startFolderText(narrow(candidate));
 }
 
+// A payload file just written, held open for reading and shared only for
+// reading until the program that needs it has started: nothing can replace
+// or rename it in between. Empty when it cannot be opened (a scanner holds
+// it without sharing): the run goes on, and the start waits for the scanner.
+UniqueFileHandle holdForReading(const char* file) {
+  return UniqueFileHandle(CreateFileW(widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 void showNotWritten(const ExtractionFailure& failure, const StatusModel& status) {
   if (failure.error == ExtractionError::kNoPayload) {
     showBox(boxOwner(status), kIncompleteText, kIncompleteCaption);
@@ -75,12 +84,19 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
 
   status.setStep("LAUNCHING");
   status.animateProgress(1000);
+  UniqueFileHandle jar = holdForReading("brackenhue.jar");
   const std::string command = installerCommand(java.javawPath(), startFolderForJava(startFolder));
   HWND splash = static_cast<HWND>(status.splashWindow());
   if (splash && IsWindow(splash)) ShowWindow(splash, SW_HIDE);
+  // Let go once it runs: the wait before the clean-up asks whether anything
+  // still holds the jar, and must not find this launcher.
+  ProgramRun run;
+  run.started = [&jar] { jar.reset(); };
   // By full path: a relative "jre\bin\javaw.exe" names the workspace's and
   // must never be looked for beside the launcher.
-  if (runProgram(fullPath(java.javawPath()), command, true, &installer) != 0) {
+  const int exitCode = runProgram(fullPath(java.javawPath()), command, true, &installer, &run);
+  jar.reset();
+  if (exitCode != 0) {
     showBox(nullptr, kInstallationErrorText, kInstallationErrorCaption);
   }
 }
@@ -101,12 +117,12 @@ struct RuntimeUnpack {
   std::string tmpTooLong;          // the box's text when TMP left no room for its paths; nothing was written
   ExtractionFailure writeFailure;  // jre_x64.exe itself not written
   int exitCode = 0;                // the archive's; -1 when it did not start
+  std::string startError;          // the system's reason when it did not start
   bool lackedRoom = false;
   std::string noRoomLine;          // for the box, when it lacked room
-  // Whether the workspace's "jre" may be searched: only a runtime that was
-  // unpacked whole, since a java.exe that answers says nothing of the rest.
-  bool whole() const {
-    return tmpTooLong.empty() && writeFailure.error == ExtractionError::kNone && exitCode == 0;
+  // Whether the workspace's "jre" may be searched (runtimeMayBeSearched).
+  bool searchable(const RuntimeFacts& facts) const {
+    return tmpTooLong.empty() && writeFailure.error == ExtractionError::kNone && runtimeMayBeSearched(exitCode, facts);
   }
 };
 
@@ -124,10 +140,17 @@ RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeF
     return unpack;
   }
   if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure) != 0) return unpack;
+  // Held until it has run: the archive reads its own file as it unpacks.
+  UniqueFileHandle archive = holdForReading("jre_x64.exe");
   ULARGE_INTEGER available{};
   const bool measured = GetDiskFreeSpaceExW(workspace.c_str(), &available, nullptr, nullptr) != FALSE;
   // By full path: a jre_x64.exe beside the launcher must never run.
-  unpack.exitCode = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false);
+  ProgramRun run;
+  unpack.exitCode = runProgram(fullPath("jre_x64.exe"), "jre_x64.exe", false, nullptr, &run);
+  if (run.startError != 0) {
+    unpack.startError = systemErrorText(run.startError);
+    writeErr("the runtime archive " + absoluteWorkspace + "\\jre_x64.exe did not start: " + unpack.startError + "\n");
+  }
   if (unpack.exitCode != 0 && measured && runtimeLackedRoom(available.QuadPart, facts)) {
     unpack.lackedRoom = true;
     unpack.noRoomLine =
@@ -155,14 +178,14 @@ void reportNoJava(JavaInstall& result, const JavaInstall& minimum, JavaSearchPla
   const bool older = findJava(result, false, minimum, false, false, "", "", false, platform);
   // No Java at all after the runtime archive failed: that failure is the news.
   showBox(boxOwner(status),
-          !older && runtime.exitCode != 0 ? runtimeNotUnpackedReason(runtime.exitCode) : noJavaReason(older),
+          !older && runtime.exitCode != 0 ? runtimeNotUnpackedReason(runtime.exitCode, runtime.startError)
+                                          : noJavaReason(older),
           kNoJavaCaption);
 }
 
 }  // namespace
 
 int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
-  std::srand(workspaceSeed(static_cast<uint64_t>(std::time(nullptr)), GetCurrentProcessId()));
   status.appInstance = instance;
   status.showCommand = showCommand;
   // Without a window (its failure box has been shown) the run goes on: status
@@ -183,7 +206,8 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   // A runtime that cannot be written or unpacked does not end the run: an
   // installed Java may still be found. Should none be, that is the cause to
   // report.
-  const RuntimeUnpack runtime = unpackRuntime(absoluteWorkspace, carriedRuntimeFacts(), status);
+  const RuntimeFacts facts = carriedRuntimeFacts();
+  const RuntimeUnpack runtime = unpackRuntime(absoluteWorkspace, facts, status);
 
   status.setStep("SEARCHING");
   status.animateProgress(1000);
@@ -192,7 +216,7 @@ int runInstallingMode(void* instance, int showCommand, StatusModel& status) {
   JavaInstall result;
   Win32JavaPlatform platform;
   ProcessTree installer;
-  if (findJava(result, true, minimum, false, false, runtime.whole() ? "jre" : "", "", true, platform)) {
+  if (findJava(result, true, minimum, false, false, runtime.searchable(facts) ? "jre" : "", "", true, platform)) {
     launchInstaller(result, startFolder, status, installer);
   } else {
     reportNoJava(result, minimum, platform, status, runtime);

@@ -1,5 +1,6 @@
 #include "launcher/installing_plan.h"
 
+#include "payloads/chunks.h"
 #include "process/interpreter.h"
 
 std::string startFolderText(const std::string& currentFolder) {
@@ -27,10 +28,34 @@ bool isStaleWorkspace(uint64_t lastWriteSecondsSince1970, uint64_t nowSecondsSin
          nowSecondsSince1970 - lastWriteSecondsSince1970 > kStaleWorkspaceSeconds;
 }
 
-uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId) {
-  // Spread the id over all bits (Knuth's multiplicative hash), so ids that
-  // differ by four, as Windows hands them out, give unrelated seeds.
-  return static_cast<uint32_t>(secondsSince1970) ^ (processId * 2654435761u);
+bool isLauncherEntry(const std::string& name, bool isFolder) {
+  if (isFolder) return name == "jre";
+  for (const char* file : kCleanedFiles) {
+    if (name == file) return true;
+  }
+  return isTemporaryPayloadName(name);
+}
+
+const char kSystemSid[] = "S-1-5-18";
+
+namespace {
+
+// "S-" and then digits and dashes only: nothing that could end an SDDL entry.
+bool isPlainSid(const std::string& sid) {
+  return sid.size() > 2 && sid.compare(0, 2, "S-") == 0 &&
+         sid.find_first_not_of("0123456789-", 2) == std::string::npos;
+}
+
+}  // namespace
+
+std::string workspaceSecurity(const LauncherAccount& account) {
+  // OICI: files and folders created inside inherit each entry; P: nothing
+  // comes from TMP. FA: full control.
+  const std::string privileged = "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (account.userSid == kSystemSid) return "O:SYD:P" + privileged;
+  if (account.elevatedAdmin) return "O:BAD:P" + privileged;
+  if (!isPlainSid(account.userSid)) return {};
+  return "O:" + account.userSid + "D:P" + privileged + "(A;OICI;FA;;;" + account.userSid + ")";
 }
 
 bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
@@ -83,14 +108,25 @@ std::string noJavaReason(bool olderJavaFound) {
          (olderJavaFound ? "your java is too old." : "java could not be found on your computer.") + "\n";
 }
 
-std::string runtimeNotUnpackedReason(int exitCode) {
+std::string runtimeNotUnpackedReason(int exitCode, const std::string& startError) {
+  std::string why = exitCode == -1 ? std::string("it did not start") : "exit code " + std::to_string(exitCode);
+  if (exitCode == -1 && !startError.empty()) {
+    // The system's sentence, without its own full stop inside the brackets.
+    std::string reason = startError;
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+    why += ": " + reason;
+  }
   return "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
          "unpacked (" +
-         (exitCode == -1 ? std::string("it did not start") : "exit code " + std::to_string(exitCode)) + ").\n";
+         why + ").\n";
 }
+
+bool runtimeMayBeSearched(int exitCode, const RuntimeFacts& facts) { return exitCode == 0 || !facts.madeByBuild; }
 
 RuntimeFacts readRuntimeFacts(const std::string& text) {
   RuntimeFacts facts;
+  // The build writes this resource only for an archive it made.
+  facts.madeByBuild = true;
   size_t at = 0;
   while (at < text.size()) {
     size_t end = text.find('\n', at);

@@ -15,16 +15,20 @@ std::string startFolderText(const std::string& currentFolder);
 // backslash stays, giving two before the name), "\Brackenhue-", the letters.
 std::string workspacePath(const std::string& tmp, const std::string& letters);
 
-// The seed of the letter drawing: the time in seconds mixed with the process
-// id, so two launchers started in the same second draw different letters.
-uint32_t workspaceSeed(uint64_t secondsSince1970, uint32_t processId);
-
 // Whether `name` has exactly the shape of a workspace folder's name:
 // "Brackenhue-" and five letters from "a" to "z".
 bool isWorkspaceName(const std::string& name);
 
+// Whether an entry directly inside a workspace is one the launcher writes
+// itself: the folder "jre", or one of the files jre_x64.exe, brackenhue.jar,
+// ant.install.log and the payloads' temporary files (isTemporaryPayloadName).
+// Names are compared as the launcher writes them.
+bool isLauncherEntry(const std::string& name, bool isFolder);
+
 // A workspace left by an earlier run counts as stale once nothing has
-// changed in it for a day.
+// changed in it for a day. Only one that holds launcher entries alone
+// (isLauncherEntry) is ever removed as stale: anything else was left by the
+// installer on purpose.
 constexpr uint64_t kStaleWorkspaceSeconds = 24 * 60 * 60;
 bool isStaleWorkspace(uint64_t lastWriteSecondsSince1970, uint64_t nowSecondsSince1970);
 
@@ -37,8 +41,8 @@ enum class FolderCreation {
   kFailed,  // missing parent, access denied, bad name: no other name helps
 };
 
-// Draws five lower-case letters, each from one `draw()` result (0 to 32767)
-// as 'a' + result % 26, builds the workspace path and asks `create` for it.
+// Draws five lower-case letters, each from one `draw()` result (0 to 32767,
+// from the system's random source) as 'a' + result % 26, builds the workspace path and asks `create` for it.
 // A name that exists already is never entered or reused: new letters are
 // drawn, up to kWorkspaceAttempts names in all. Returns true with `path` set
 // to the created folder; false when TMP is not usable or every name is
@@ -49,6 +53,26 @@ bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
 // The command line that starts the installer, character for character:
 //   "<javaw>" "-Dorig.dir=<start folder>" -jar brackenhue.jar
 std::string installerCommand(const std::string& javawPath, const std::string& startFolder);
+
+// Who the launcher runs as, for the workspace's permissions.
+struct LauncherAccount {
+  std::string userSid;            // its user, "S-1-5-21-..."; empty when unknown
+  bool elevatedAdmin = false;     // an elevated token with the Administrators group enabled
+};
+
+// The security descriptor (SDDL) the workspace is created with: protected,
+// so nothing is inherited from TMP, and every entry inherited by whatever is
+// created inside. SYSTEM and Administrators get full control always; the
+// launcher's user too, unless it runs elevated or as SYSTEM: the user's
+// unelevated programs must then not write there. The owner is set
+// explicitly (the user; Administrators when elevated; SYSTEM for SYSTEM), so
+// an owner's implicit rights never open it to anyone else.
+// Empty when no safe descriptor can be made (an unelevated user whose SID is
+// unknown or malformed): the caller then creates the folder as it would any.
+std::string workspaceSecurity(const LauncherAccount& account);
+
+// The SID of LocalSystem.
+extern const char kSystemSid[];
 
 // The clean-up's removal of the unpacked runtime of the workspace
 // `absoluteWorkspace`:  cmd.exe /d /v:off /c rd /s /q "<workspace>\jre",
@@ -110,10 +134,20 @@ std::string noJavaReason(bool olderJavaFound);
 // Zero stands for unknown (a ready-made runtime archive, a missing or
 // unreadable line), and every check that needs the value is then skipped.
 struct RuntimeFacts {
+  bool madeByBuild = false;    // the resource exists: the build made the archive and knows its exit codes
   uint64_t unpackedBytes = 0;  // the sizes of all its files added up
   uint32_t longestPath = 0;    // UTF-16 units of its longest path below the workspace ("jre\...")
 };
+// Reads the resource's text; the archive counts as made by the build.
 RuntimeFacts readRuntimeFacts(const std::string& text);
+
+// Whether the workspace's "jre" may be searched after the runtime archive
+// ended with `exitCode` (-1: it did not start). An archive the build made
+// exits 0 only when every file was written (NSIS exits 2 when one could
+// not be), and half a runtime whose java answers must never serve. A
+// ready-made archive may use other codes (1 for a warning): its "jre" is
+// searched whatever it returned, and the probe decides.
+bool runtimeMayBeSearched(int exitCode, const RuntimeFacts& facts);
 
 // The longest path Windows takes in a plain file call: MAX_PATH less the
 // terminator. A runtime whose files would lie deeper than that below the
@@ -149,6 +183,7 @@ std::string runtimeNoRoomLine(const std::string& runtimeFolder, const std::strin
                               const RuntimeFacts& facts);
 
 // The reason shown instead when no Java was found at all and the runtime
-// archive ended with `exitCode` other than 0 (-1: it did not start): the
-// carried runtime could not be unpacked, which is the truer cause.
-std::string runtimeNotUnpackedReason(int exitCode);
+// archive ended with `exitCode` other than 0 (-1: it did not start, for the
+// system's reason `startError`, one line, when known): the carried runtime
+// could not be unpacked, which is the truer cause.
+std::string runtimeNotUnpackedReason(int exitCode, const std::string& startError = "");

@@ -7,8 +7,6 @@
 
 #include "launcher/installing_plan.h"
 
-class ProcessTree;
-
 // The current folder as the installer is told it (startFolderText), UTF-8.
 // Empty when the current folder cannot be read.
 std::string recordStartFolder();
@@ -24,18 +22,14 @@ enum class WorkspaceResult {
 // Removes from TMP the workspaces that earlier runs left (killed, or cut off
 // by signing out): folders whose names have exactly the workspace shape,
 // unchanged for more than a day, held by no running launcher (each holds its
-// own workspace open without sharing deletion) and in use by no program (see
-// workspaceInUse). An empty one goes whatever its age: a run's clean-up
-// leaves its workspace empty when a program the installer started still had
-// it as its current folder. Anything else in TMP is left alone; a folder that
+// own workspace open without sharing deletion), in use by no program (see
+// workspaceInUse), and holding nothing but what a launcher writes
+// (isLauncherEntry): a file the installer left there keeps it for good. An
+// empty one goes whatever its age: a run's clean-up leaves its workspace
+// empty when a program the installer started still had it as its current
+// folder. Anything else in TMP is left alone; a folder that
 // cannot be removed whole keeps what is left.
 void removeStaleWorkspaces();
-
-// Whether a running program has its program file or a loaded DLL inside
-// `absolute`, or something holds its brackenhue.jar open so that an
-// exclusive open fails. Paths are compared without letter case and in long
-// or short form, so an 8.3 TMP names the same folder.
-bool workspaceInUse(const std::string& absolute);
 
 // Test hooks of prepareWorkspace: `enter` makes a folder the current one
 // (SetCurrentDirectoryW unless given); `created` is told each new folder
@@ -45,7 +39,11 @@ struct WorkspaceHooks {
   std::function<void(const std::wstring&)> created;
 };
 
-// Creates a workspace under TMP (createWorkspace, with the C runtime's rand),
+// Creates a workspace under TMP (createWorkspace, its letters from the
+// system's random source) with the permissions of workspaceSecurity for the
+// account this process runs as: protected from TMP's, so that on a shared
+// TMP (C:\Windows\Temp for SYSTEM) no other user, and for an elevated run
+// none of the user's unelevated programs, can put a file into it. It then
 // holds it open, so that no other launcher takes it for a stale one, and
 // makes it the current folder. A folder that cannot be held (a program has
 // it open for deletion) is tried again for about two seconds, then removed,
@@ -54,25 +52,6 @@ struct WorkspaceHooks {
 // same folder as a full path, for removing it after leaving it.
 constexpr int kWorkspaceHoldAttempts = 3;
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks = {});
-
-// Waits, before the clean-up, until the installer is done with the
-// workspace `absolute` (a full path): no program other than this one runs
-// from it (its program file or a loaded DLL lies inside) and nothing holds
-// its jar open. Programs found are waited on through their handles; new ones
-// are looked for every kReleaseRescanMs. Programs started before this one,
-// and those already found not to use it, are not looked into again: the
-// workspace is this process's own. Programs of `installer` that do
-// not use the workspace (the installed product, started at the end) do not
-// keep it. When something could come back, the installer having started
-// other programs (in its job, or outside it: a process whose parent is the
-// installer's program) or the workspace having been seen in use after the
-// installer ended, the workspace must also stay unused for kReleaseRecheckMs
-// after its last use, which bridges a copy the installer started on its way
-// out. Returns false when it is still in use after `limitMs` (a day for the
-// launcher; tests shorten it): the workspace must then stay. The workspace
-// stays held throughout.
-bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
-                              unsigned long long limitMs = kReleaseWaitLimitMs);
 
 // Lets go of the workspace, deletes ant.install.log, brackenhue.jar and
 // jre_x64.exe, has the system's command interpreter remove the folder "jre"

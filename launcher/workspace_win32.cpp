@@ -1,12 +1,10 @@
 #include "launcher/workspace.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
+#include <ntsecapi.h>
+#include <sddl.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "launcher/installing_plan.h"
+#include "launcher/release_wait.h"
 #include "process/run_command.h"
 
 namespace {
@@ -39,145 +38,6 @@ std::string tmpFolder() {
   return tmp;
 }
 
-// A full path in its long form and upper case, for comparing: TMP often
-// holds 8.3 forms, and the file system ignores letter case.
-std::string comparable(const std::wstring& path) {
-  std::wstring full = fullPath(path);
-  const DWORD needed = GetLongPathNameW(full.c_str(), nullptr, 0);
-  if (needed > 0) {
-    std::wstring longForm(needed, L'\0');
-    const DWORD length = GetLongPathNameW(full.c_str(), longForm.data(), needed);
-    if (length > 0 && length < needed) full.assign(longForm.data(), length);
-  }
-  if (!full.empty()) CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
-  return narrow(full);
-}
-
-// The folder in the forms a running program may name it: long and short,
-// upper case, each with one trailing backslash.
-struct FolderForms {
-  std::string longForm, shortForm;
-};
-
-FolderForms folderForms(const std::wstring& folder) {
-  FolderForms forms;
-  forms.longForm = comparable(folder);
-  wchar_t shortForm[MAX_PATH * 4];
-  const DWORD length = GetShortPathNameW(widen(forms.longForm).c_str(), shortForm, MAX_PATH * 4);
-  if (length > 0 && length < MAX_PATH * 4) {
-    CharUpperBuffW(shortForm, length);
-    forms.shortForm = narrow(std::wstring(shortForm, length));
-  }
-  return forms;
-}
-
-// Whether a full path names something inside the folder. Most paths match
-// one of the two forms as they are; only one that mixes long and short parts
-// is put into its long form first, which costs a file-system lookup.
-bool liesInside(const std::wstring& path, const FolderForms& forms) {
-  std::wstring upper = path;
-  if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-  const std::string text = narrow(upper);
-  if (isInsideFolder(text, forms.longForm) || (!forms.shortForm.empty() && isInsideFolder(text, forms.shortForm))) {
-    return true;
-  }
-  return text.find('~') != std::string::npos && isInsideFolder(comparable(path), forms.longForm);
-}
-
-// Whether the process has a module (its program, a DLL) loaded from inside
-// the folder. A process whose modules cannot be listed (another user's, an
-// elevated one) is judged by its program file alone.
-bool modulesInside(DWORD processId, const FolderForms& forms) {
-  // 32-bit modules too; the system refuses for a moment while the process
-  // loads one (ERROR_BAD_LENGTH).
-  UniqueFileHandle snapshot;
-  for (int attempt = 0; attempt < 5 && !snapshot; ++attempt) {
-    snapshot.reset(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId));
-    if (!snapshot && GetLastError() != ERROR_BAD_LENGTH) break;
-  }
-  if (!snapshot) return false;
-  MODULEENTRY32W module{};
-  module.dwSize = sizeof module;
-  for (BOOL more = Module32FirstW(snapshot.get(), &module); more; more = Module32NextW(snapshot.get(), &module)) {
-    if (liesInside(module.szExePath, forms)) return true;
-  }
-  return false;
-}
-
-// The programs other than this one that run from the folder: their program
-// file or a DLL they have loaded lies inside it, so deleting the folder
-// would pull files from under them. Each comes as a handle to wait on; one
-// that cannot be waited on (no SYNCHRONIZE right) only sets `unwaitable`.
-struct ProgramsInside {
-  std::vector<UniqueHandle> waitable;
-  bool unwaitable = false;
-  bool childOfParent = false;  // some process was started by `parentId`
-  bool any() const { return unwaitable || !waitable.empty(); }
-};
-
-// A process as one wait knows it: its id with the moment it started, since
-// ids are reused.
-using ProcessKey = std::pair<DWORD, uint64_t>;
-
-// The moment a process started, as a FILETIME count; 0 when it cannot be
-// asked.
-uint64_t startedAt(HANDLE process) {
-  FILETIME created{}, ended, kernel, user;
-  if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
-  return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
-}
-
-// `judged`, when given, holds the processes found not to use the folder in an
-// earlier look of the same wait; they are not looked into again (their
-// modules are the costly part), nor are those started before `notBefore`
-// (a FILETIME count; 0: none skipped), such as every program older than the
-// launcher that made the folder. One that loads a DLL from the workspace only
-// later is missed: programs load the runtime's DLLs as they start.
-ProgramsInside programsInside(const FolderForms& forms, DWORD parentId = 0, std::set<ProcessKey>* judged = nullptr,
-                              uint64_t notBefore = 0) {
-  ProgramsInside found;
-  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return found;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId() || entry.th32ProcessID == 0) continue;
-    if (parentId != 0 && entry.th32ParentProcessID == parentId) found.childOfParent = true;
-    bool waitable = true;
-    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    if (!process) {
-      waitable = false;
-      process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-      if (!process) continue;
-    }
-    const ProcessKey key{entry.th32ProcessID, startedAt(process.get())};
-    if ((judged && judged->count(key)) || key.second < notBefore) continue;
-    wchar_t image[MAX_PATH * 4];
-    DWORD size = MAX_PATH * 4;
-    const bool inside = (QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
-                         liesInside(std::wstring(image, size), forms)) ||
-                        modulesInside(entry.th32ProcessID, forms);
-    if (!inside) {
-      if (judged) judged->insert(key);
-      continue;
-    }
-    // Ended, but not yet gone from the list: nothing to wait for.
-    if (waitable && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
-    if (waitable) {
-      found.waitable.push_back(std::move(process));
-    } else {
-      found.unwaitable = true;
-    }
-  }
-  return found;
-}
-
-bool jarHeld(const std::wstring& folder) {
-  const std::wstring jar = folder + L"\\brackenhue.jar";
-  UniqueFileHandle exclusive(CreateFileW(jar.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  return !exclusive && GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 // The hold on a new workspace: listing rights without sharing deletion.
 // Tried for about two seconds while something else has it open; at once
 // given up when it is gone (another launcher took it for a leftover).
@@ -187,6 +47,100 @@ UniqueFileHandle holdWorkspace(const std::wstring& folder) {
     if (hold || attempt + 1 >= kRemovalAttempts || GetLastError() == ERROR_FILE_NOT_FOUND) return hold;
     Sleep(kRemovalPauseMs);
   }
+}
+
+// Who this process runs as: its user's SID, and whether it is elevated with
+// the Administrators group in force.
+LauncherAccount launcherAccount() {
+  LauncherAccount account;
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return account;
+  UniqueHandle token(rawToken);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  wchar_t* sidText = nullptr;
+  if (size > 0 && GetTokenInformation(token.get(), TokenUser, user.data(), size, &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sidText)) {
+    account.userSid = narrow(sidText);
+    LocalFree(sidText);
+  }
+  TOKEN_ELEVATION elevation{};
+  DWORD got = 0;
+  const bool elevated = GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &got) &&
+                        elevation.TokenIsElevated != 0;
+  // Without the group in force the launcher could not enter a workspace
+  // that grants only SYSTEM and Administrators.
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  BOOL member = FALSE;
+  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                               &administrators)) {
+    if (!CheckTokenMembership(nullptr, administrators, &member)) member = FALSE;
+    FreeSid(administrators);
+  }
+  account.elevatedAdmin = elevated && member;
+  return account;
+}
+
+// Creates the folder with the descriptor in SDDL (none: as any folder).
+// Where the system refuses the owner it names, the token's own default
+// owner serves instead; the entries stay as they are.
+FolderCreation createProtectedFolder(const std::string& path, const std::string& sddl) {
+  const std::wstring wide = widen(path);
+  if (sddl.empty()) {
+    if (CreateDirectoryW(wide.c_str(), nullptr)) return FolderCreation::kCreated;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
+  }
+  std::string descriptor = sddl;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(widen(descriptor).c_str(), SDDL_REVISION_1, &security,
+                                                              nullptr)) {
+      return FolderCreation::kFailed;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
+    const BOOL created = CreateDirectoryW(wide.c_str(), &attributes);
+    const DWORD error = GetLastError();
+    LocalFree(security);
+    if (created) return FolderCreation::kCreated;
+    if (error == ERROR_ALREADY_EXISTS) return FolderCreation::kExists;
+    if (error != ERROR_INVALID_OWNER || descriptor.compare(0, 2, "O:") != 0) return FolderCreation::kFailed;
+    descriptor = descriptor.substr(descriptor.find("D:"));
+  }
+  return FolderCreation::kFailed;
+}
+
+// A number from 0 to 32767 from the system's random source: workspace names
+// must not be foreseeable by another user of the machine.
+int randomDraw() {
+  uint16_t number = 0;
+  if (!RtlGenRandom(&number, sizeof number)) {
+    // Never seen to fail; the clock is better than a fixed name.
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    number = static_cast<uint16_t>(counter.QuadPart ^ (counter.QuadPart >> 16) ^ GetCurrentProcessId());
+  }
+  return number & 0x7FFF;
+}
+
+// Whether everything directly inside `folder` is what the launcher writes
+// (isLauncherEntry): then a killed run left it. An entry that cannot be
+// listed counts as someone else's.
+bool holdsOnlyLauncherEntries(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool only = true;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                          !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!isLauncherEntry(narrow(name), isFolder)) only = false;
+  } while (only && FindNextFileW(search, &entry));
+  FindClose(search);
+  return only;
 }
 
 uint64_t secondsSince1970(const FILETIME& time) {
@@ -228,6 +182,8 @@ void removeStaleWorkspaces() {
     // folder before it could hold it just draws another name.)
     if (RemoveDirectoryW(folder.c_str())) continue;
     if (!isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) continue;
+    // Something the installer left on purpose (its log) keeps it.
+    if (!holdsOnlyLauncherEntries(folder)) continue;
     // Opening it for deletion fails while a running launcher holds it.
     if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;
     // An installer relaunched from it may outlive its launcher.
@@ -237,21 +193,14 @@ void removeStaleWorkspaces() {
   FindClose(search);
 }
 
-bool workspaceInUse(const std::string& absolute) {
-  return programsInside(folderForms(widen(absolute))).any() || jarHeld(widen(absolute));
-}
-
 WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, const WorkspaceHooks& hooks) {
   const std::string tmp = tmpFolder();
   if (tmp.empty()) return WorkspaceResult::kNoTmp;
 
+  const std::string security = workspaceSecurity(launcherAccount());
   for (int attempt = 0; attempt < kWorkspaceHoldAttempts; ++attempt) {
     const bool created = createWorkspace(
-        tmp, [] { return std::rand(); },
-        [](const std::string& path) {
-          if (CreateDirectoryW(widen(path).c_str(), nullptr)) return FolderCreation::kCreated;
-          return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
-        },
+        tmp, randomDraw, [&security](const std::string& path) { return createProtectedFolder(path, security); },
         workspace);
     if (!created) return WorkspaceResult::kNotCreated;
 
@@ -275,57 +224,6 @@ WorkspaceResult prepareWorkspace(std::string& workspace, std::string& absolute, 
     return WorkspaceResult::kEntered;
   }
   return WorkspaceResult::kNotCreated;
-}
-
-bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& installer,
-                              unsigned long long limitMs) {
-  const std::wstring folder = widen(absolute);
-  const FolderForms forms = folderForms(folder);
-  const ULONGLONG deadline = GetTickCount64() + limitMs;
-  // The installer used the workspace until it ended, just now.
-  ULONGLONG lastUse = GetTickCount64();
-  bool seenUse = false;
-  std::set<ProcessKey> judged;
-  // Nothing older than this launcher runs from the workspace it made.
-  const uint64_t launcherStarted = startedAt(GetCurrentProcess());
-  for (;;) {
-    ProgramsInside programs = programsInside(forms, installer.processId(), &judged, launcherStarted);
-    const bool held = jarHeld(folder);
-    // A program the installer started outside its job (an elevated copy:
-    // the system starts it outside any job) may not have opened the jar yet.
-    if (programs.childOfParent) seenUse = true;
-    ULONGLONG now = GetTickCount64();
-    if (programs.any() || held) {
-      seenUse = true;
-      if (now >= deadline) return false;
-      // Woken by the end of a program found; new ones are looked for now
-      // and then, and a held jar is tried more often, since that is cheap.
-      const DWORD rescan = static_cast<DWORD>(std::min<ULONGLONG>(kReleaseRescanMs, deadline - now));
-      if (!programs.waitable.empty()) {
-        std::vector<HANDLE> handles;
-        for (const UniqueHandle& program : programs.waitable) {
-          if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(program.get());
-        }
-        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, rescan);
-      } else {
-        const ULONGLONG until = now + rescan;
-        do {
-          Sleep(kJarPollMs);
-        } while (GetTickCount64() < until && (!held || jarHeld(folder)));
-      }
-      // In use until now, or until the moment just past that ended it.
-      lastUse = GetTickCount64();
-      continue;
-    }
-    // Nothing uses it. Only a run that showed something able to come back,
-    // the installer starting other programs, inside its job or out, or a
-    // program from outside its job using the workspace, is looked at once
-    // more a moment after the last use: a copy the installer started may
-    // take that long to take hold of it.
-    if (!seenUse && !installer.startedOthers()) return true;
-    if (now - lastUse >= kReleaseRecheckMs) return true;
-    Sleep(static_cast<DWORD>(lastUse + kReleaseRecheckMs - now));
-  }
 }
 
 std::string systemInterpreter() { return systemFolder() + "\\cmd.exe"; }

@@ -11,3 +11,10 @@ std::string chunkName(const std::string& baseName, int index);
 // has been written: written * 100 / count, truncated. Never reaches 100; with
 // 67 chunks the last report is 98. `count` must be positive.
 int extractionProgress(int written, int count);
+
+// The name of a payload's temporary file beside its target: "bhx", the
+// number as four upper-case hexadecimal digits, ".tmp" ("bhx00AF.tmp").
+std::string temporaryPayloadName(unsigned number16);
+
+// Whether `name` has exactly that shape.
+bool isTemporaryPayloadName(const std::string& name);

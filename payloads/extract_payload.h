@@ -1,7 +1,9 @@
 #pragma once
 // Joins the numbered resource chunks of one payload into a file.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "payloads/progress_sink.h"
 
@@ -53,3 +55,10 @@ struct ExtractionFailure {
 // written.
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
                    ExtractionFailure* failure = nullptr);
+
+// Tests only: the next extraction draws its temporary names from `seed`
+// (not 0) instead of the clock, and temporaryNamesForSeed tells which
+// names, in order, so a test can take them all first.
+constexpr int kTemporaryNameAttempts = 100;
+void seedNextExtraction(uint64_t seed);
+std::vector<std::string> temporaryNamesForSeed(uint64_t seed, int count);

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "common/folders.h"
@@ -20,7 +20,7 @@ namespace {
 const int kReplaceAttempts = 40;
 const DWORD kReplacePauseMs = 50;
 // Names drawn before giving up on a folder full of bhx*.tmp files.
-const int kNameAttempts = 100;
+const int kNameAttempts = kTemporaryNameAttempts;
 
 class ChunkLookup {
  public:
@@ -49,9 +49,11 @@ bool isDiskFull(DWORD error) {
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED;
 }
 
-// Draws "bhxNNNN.tmp" names; collisions are settled by CREATE_NEW.
+// Draws "bhxNNNN.tmp" names (temporaryPayloadName); collisions are settled
+// by CREATE_NEW.
 class NameDrawer {
  public:
+  explicit NameDrawer(uint64_t seed) : state_(seed) {}
   NameDrawer() {
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
@@ -63,14 +65,15 @@ class NameDrawer {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
-    wchar_t name[16];
-    std::swprintf(name, 16, L"bhx%04X.tmp", static_cast<unsigned>(z & 0xFFFF));
-    return name;
+    return widen(temporaryPayloadName(static_cast<unsigned>(z & 0xFFFF)));
   }
 
  private:
   uint64_t state_;
 };
+
+// The drawing's start for the next extraction; 0: from the clock.
+uint64_t nextSeed = 0;
 
 bool markForDeletion(HANDLE file, bool mark) {
   FILE_DISPOSITION_INFO disposition{};
@@ -143,14 +146,16 @@ class Extraction {
   }
 
   // Creates the temporary file beside the target and marks it for deletion.
-  bool create() {
-    NameDrawer names;
+  // A name that is taken belongs to someone else: it is never remembered,
+  // so no failure path can delete it.
+  bool create(NameDrawer& names) {
     const std::wstring folder = folderOf(target_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      temporary_ = folder + names.next();
-      file_.reset(CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+      const std::wstring candidate = folder + names.next();
+      file_.reset(CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (file_) {
+        temporary_ = candidate;
         marked_ = markForDeletion(file_.get(), true);
         return true;
       }
@@ -244,6 +249,15 @@ bool writeAll(HANDLE file, const void* bytes, DWORD size, DWORD* error) {
 
 }  // namespace
 
+std::vector<std::string> temporaryNamesForSeed(uint64_t seed, int count) {
+  NameDrawer names(seed);
+  std::vector<std::string> drawn;
+  for (int i = 0; i < count; ++i) drawn.push_back(narrow(names.next()));
+  return drawn;
+}
+
+void seedNextExtraction(uint64_t seed) { nextSeed = seed; }
+
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
                    ExtractionFailure* failure) {
   if (failure) *failure = ExtractionFailure{};
@@ -260,7 +274,8 @@ int extractPayload(const char* baseName, const char* type, const char* outputPat
   Extraction extraction(fullPath(widen(outputPath)), failure);
   // Said at once rather than after writing the whole payload.
   if (extraction.failHopeless()) return 1;
-  if (!extraction.create()) return 1;
+  NameDrawer names = nextSeed != 0 ? NameDrawer(std::exchange(nextSeed, 0)) : NameDrawer();
+  if (!extraction.create(names)) return 1;
 
   for (int written = 0; written < count; ++written) {
     const int index = written + 1;

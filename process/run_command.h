@@ -3,6 +3,7 @@
 // the command has ended (or, for a bounded interpreter run, until its time is
 // up) and leave no process, handle or pipe behind.
 
+#include <functional>
 #include <string>
 
 // No time limit.
@@ -18,6 +19,15 @@ constexpr unsigned long kWaitForever = 0xFFFFFFFFul;
 // exit code of 0xFFFFFFFF reads as -1), or -1 when the process cannot be
 // started; nothing is waited for then.
 int runCommand(const std::string& command, bool showWindow);
+
+// What runProgram tells and asks besides the exit code.
+struct ProgramRun {
+  // Called once the program runs, before the wait: the caller lets go of
+  // what it kept from other programs until then.
+  std::function<void()> started;
+  // The system's error when the program did not start (0 when it did).
+  unsigned long startError = 0;
+};
 
 // A started program together with every process it starts, and they in
 // turn: a job object. A program that asks to break away (as an elevated copy,
@@ -42,7 +52,7 @@ class ProcessTree {
   bool startedOthers() const;
 
  private:
-  friend int runProgram(const std::string&, const std::string&, bool, ProcessTree*);
+  friend int runProgram(const std::string&, const std::string&, bool, ProcessTree*, ProgramRun*);
   void* job_ = nullptr;
   bool started_ = false;
   unsigned long processId_ = 0;
@@ -54,9 +64,15 @@ class ProcessTree {
 // receives, its first word included. With `tree`, the program is started in
 // a new job that `tree` keeps, so the caller can wait for what it started
 // after it has ended itself; without a job (the system refuses one) it runs
-// all the same.
+// all the same. A start refused for a reason that can pass (the program
+// file held by another program, as a virus scanner holds a new file while
+// it reads it: a sharing or lock violation, access denied) is tried again
+// for about two seconds (kStartAttempts). `run`, when given, is told when
+// the program runs, and receives the system's error when it never did.
+constexpr int kStartAttempts = 40;
+constexpr unsigned long kStartPauseMs = 50;
 int runProgram(const std::string& program, const std::string& command, bool showWindow,
-               ProcessTree* tree = nullptr);
+               ProcessTree* tree = nullptr, ProgramRun* run = nullptr);
 
 // Hands `command` to the command interpreter (chooseInterpreter: COMSPEC,
 // quotes removed, a bare name from the system folder or PATH; else cmd.exe

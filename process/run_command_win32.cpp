@@ -96,7 +96,10 @@ BOOL createProcess(const wchar_t* application, std::wstring& line, DWORD flags, 
     started = CreateProcessW(application, line.data(), nullptr, nullptr, TRUE, flags | EXTENDED_STARTUPINFO_PRESENT,
                              nullptr, nullptr, &extended.StartupInfo, &info);
   }
+  // The caller asks why a start failed: keep the error past the clean-up.
+  const DWORD error = GetLastError();
   DeleteProcThreadAttributeList(list);
+  SetLastError(error);
   return started;
 }
 
@@ -118,7 +121,18 @@ bool ProcessTree::startedOthers() const {
 
 int runCommand(const std::string& command, bool showWindow) { return runProgram("", command, showWindow); }
 
-int runProgram(const std::string& program, const std::string& command, bool showWindow, ProcessTree* tree) {
+namespace {
+
+// Errors of a start that may pass: another program has the file open for a
+// moment.
+bool startMayPass(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+int runProgram(const std::string& program, const std::string& command, bool showWindow, ProcessTree* tree,
+               ProgramRun* run) {
   const std::wstring application = widen(program);
   std::wstring line = widen(command);
   STARTUPINFOW startup{};
@@ -144,7 +158,19 @@ int runProgram(const std::string& program, const std::string& command, bool show
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
   const DWORD flags = (showWindow ? 0 : CREATE_NO_WINDOW) | (job ? CREATE_SUSPENDED : 0);
-  if (createProcess(application.empty() ? nullptr : application.c_str(), line, flags, startup, info)) {
+  bool created = false;
+  for (int attempt = 1;; ++attempt) {
+    // CreateProcessW may write into the command line: each try gets it anew.
+    line = widen(command);
+    created = createProcess(application.empty() ? nullptr : application.c_str(), line, flags, startup, info);
+    if (created) break;
+    const DWORD reason = GetLastError();
+    if (run) run->startError = reason;
+    if (!startMayPass(reason) || attempt >= kStartAttempts) break;
+    Sleep(kStartPauseMs);
+  }
+  if (created) {
+    if (run) run->startError = 0;
     UniqueHandle thread(info.hThread), process(info.hProcess);
     if (tree) {
       tree->started_ = true;
@@ -158,6 +184,7 @@ int runProgram(const std::string& program, const std::string& command, bool show
       }
       ResumeThread(thread.get());
     }
+    if (run && run->started) run->started();
     WaitForSingleObject(process.get(), INFINITE);
     GetExitCodeProcess(process.get(), &exitCode);
   }

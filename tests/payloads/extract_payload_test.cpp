@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,39 @@ TEST(ExtractPayload, FailedRunLeavesTheEarlierFileAndNoTemporaryFile) {
     holder.reset();
     EXPECT_EQ(contentOf(out), "the earlier jar");
     EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"brackenhue.jar"}) << "a temporary file was left";
+  }
+}
+
+// Every temporary name the extraction will draw is taken by another
+// program's file: it fails, says so, and leaves each of those files as it
+// found it. With one name free, it writes.
+TEST(ExtractPayload, TakenTemporaryNamesAreNeverTouched) {
+  const uint64_t seed = 0x5EED;
+  const std::vector<std::string> names = temporaryNamesForSeed(seed, kTemporaryNameAttempts);
+  for (const bool oneFree : {false, true}) {
+    SCOPED_TRACE(oneFree ? "the last name free" : "every name taken");
+    std::set<std::string> taken(names.begin(), names.end());
+    if (oneFree) taken.erase(names.back());
+    TempDir dir;
+    for (const std::string& name : taken) {
+      ASSERT_TRUE(writeFile(dir.file(widen(name)), "someone else's " + name));
+    }
+    const std::wstring out = dir.file(L"brackenhue.jar");
+    RecordingProgress progress;
+    ExtractionFailure failure;
+    seedNextExtraction(seed);
+    const int result = extractPayload("THREE", "JAR", narrow(out).c_str(), progress, &failure);
+    if (oneFree) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(contentOf(out), expected(L"THREE"));
+    } else {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(failure.error, ExtractionError::kOther);
+      EXPECT_EQ(failure.line.rfind("cannot create \"" + narrow(out) + "\": ", 0), 0u) << failure.line;
+      EXPECT_FALSE(fileExists(out));
+    }
+    for (const std::string& name : taken) EXPECT_EQ(contentOf(dir.file(widen(name))), "someone else's " + name);
+    EXPECT_EQ(folderEntries(dir.path()).size(), taken.size() + (oneFree ? 1 : 0)) << "a file went or was left";
   }
 }
 

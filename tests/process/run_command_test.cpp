@@ -58,6 +58,64 @@ struct CapturedCase {
   int expectedStatus;
 };
 
+// A program file held by another program without sharing, as a virus
+// scanner holds a new file while it reads it: the start is tried again for
+// about two seconds. A hold that outlasts that ends with -1 and the
+// system's reason; a program that is no program is not waited for.
+TEST(RunProgram, StartHeldByAScannerIsTriedAgainAndSaysWhy) {
+  TempDir dir;
+  const std::wstring program = dir.file(L"jre_x64.exe");
+  ASSERT_TRUE(CopyFileW((executableDir() + L"\\fixture_program.exe").c_str(), program.c_str(), FALSE));
+  const std::wstring notProgram = dir.file(L"broken.exe");
+  ASSERT_TRUE(writeFile(notProgram, "not a program"));
+  const struct {
+    const char* tag;
+    const std::wstring& file;
+    DWORD holdMs;  // 0: not held
+    int exitCode;
+    DWORD startError;
+    ULONGLONG atLeastMs, belowMs;
+  } cases[] = {
+      {"not held", program, 0, 5, 0, 0, 1500},
+      {"held for a moment", program, 700, 5, 0, 400, 2500},
+      {"held throughout", program, 6000, -1, ERROR_SHARING_VIOLATION, 1500, 4000},
+      {"no program at all", notProgram, 0, -1, ERROR_BAD_EXE_FORMAT, 0, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    // Held by another program, since a scanner is one.
+    UniqueHandle holder;
+    if (c.holdMs > 0) {
+      holder = startChild(executableDir() + L"\\fixture_program.exe",
+                          L"fixture_program.exe hold \"" + c.file + L"\" sleep " + std::to_wstring(c.holdMs));
+      ASSERT_TRUE(holder.valid());
+      // Until the hold is in place.
+      for (int i = 0; i < 200; ++i) {
+        UniqueFileHandle probe(CreateFileW(c.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) break;
+        probe.reset();
+        Sleep(10);
+      }
+    }
+    ProgramRun run;
+    bool toldStarted = false;
+    run.started = [&] { toldStarted = true; };
+    const ULONGLONG started = GetTickCount64();
+    const int exitCode = runProgram(narrow(c.file), "jre_x64.exe exit 5", false, nullptr, &run);
+    const ULONGLONG took = GetTickCount64() - started;
+    EXPECT_EQ(exitCode, c.exitCode);
+    EXPECT_EQ(run.startError, c.startError) << systemErrorText(run.startError);
+    EXPECT_EQ(toldStarted, c.exitCode != -1);
+    EXPECT_GE(took, c.atLeastMs);
+    EXPECT_LT(took, c.belowMs);
+    if (holder) {
+      TerminateProcess(holder.get(), 0);
+      WaitForSingleObject(holder.get(), INFINITE);
+    }
+  }
+}
+
 TEST(RunCommandCaptured, JoinsBothStreamsInOrderWithLineFeeds) {
   const std::string x2000(2000, 'x');
   const std::string word1100(1100, 'w');

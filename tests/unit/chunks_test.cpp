@@ -13,6 +13,14 @@ TEST(ChunkName, IsBaseUnderscoreDecimalIndex) {
   EXPECT_EQ(chunkName("JAR", 9999), "JAR_9999");
 }
 
+TEST(TemporaryPayloadName, FourUpperCaseHexDigits) {
+  EXPECT_EQ(temporaryPayloadName(0), "bhx0000.tmp");
+  EXPECT_EQ(temporaryPayloadName(0xAF), "bhx00AF.tmp");
+  EXPECT_EQ(temporaryPayloadName(0xFFFF), "bhxFFFF.tmp");
+  EXPECT_EQ(temporaryPayloadName(0x1ABCD), "bhxABCD.tmp") << "only the low 16 bits";
+  for (unsigned n : {0u, 0x1234u, 0xFFFFu}) EXPECT_TRUE(isTemporaryPayloadName(temporaryPayloadName(n)));
+}
+
 std::vector<int> reports(int count) {
   std::vector<int> values;
   for (int written = 0; written < count; ++written) values.push_back(extractionProgress(written, count));

@@ -98,6 +98,38 @@ TEST(InstallingPlan, RuntimeThatCouldNotBeUnpacked) {
   EXPECT_EQ(runtimeNotUnpackedReason(-1), opening + "the bundled Java runtime could not be unpacked (it did not start).\n");
   EXPECT_EQ(runtimeNotUnpackedReason(-1073741515),
             opening + "the bundled Java runtime could not be unpacked (exit code -1073741515).\n");
+  // The system's reason for a program that did not start, without its full stop.
+  EXPECT_EQ(runtimeNotUnpackedReason(-1, "The process cannot access the file because it is being used by another "
+                                         "process. "),
+            opening +
+                "the bundled Java runtime could not be unpacked (it did not start: The process cannot access the "
+                "file because it is being used by another process).\n");
+  EXPECT_EQ(runtimeNotUnpackedReason(2, "ignored for an exit code"),
+            opening + "the bundled Java runtime could not be unpacked (exit code 2).\n");
+}
+
+// An archive the build made exits 0 only when it wrote every file; a
+// ready-made one may warn with other codes, and its java decides.
+TEST(InstallingPlan, WhichRuntimesAreSearched) {
+  RuntimeFacts made = readRuntimeFacts("longest_path=19\n");
+  const RuntimeFacts readyMade;
+  EXPECT_TRUE(made.madeByBuild);
+  EXPECT_TRUE(readRuntimeFacts("").madeByBuild) << "the resource alone tells";
+  const struct {
+    const char* tag;
+    int exitCode;
+    const RuntimeFacts& facts;
+    bool searched;
+  } cases[] = {
+      {"made, whole", 0, made, true},
+      {"made, a file not written", 2, made, false},
+      {"made, a warning", 1, made, false},
+      {"made, did not start", -1, made, false},
+      {"ready-made, whole", 0, readyMade, true},
+      {"ready-made, a warning", 1, readyMade, true},
+      {"ready-made, failed", 2, readyMade, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(runtimeMayBeSearched(c.exitCode, c.facts), c.searched) << c.tag;
 }
 
 TEST(InstallingPlan, FailedWritesSayWhatHelps) {
@@ -139,11 +171,65 @@ TEST(InstallingPlan, WorkspaceNamesAndStaleness) {
   EXPECT_FALSE(isStaleWorkspace(now + 3600, now)) << "a time in the future is not old";
 }
 
-TEST(InstallingPlan, SeedDiffersForLaunchersOfTheSameSecond) {
-  const uint64_t now = 1796000000;
-  EXPECT_NE(workspaceSeed(now, 1000), workspaceSeed(now, 1004));
-  EXPECT_NE(workspaceSeed(now, 1000), workspaceSeed(now + 1, 1000));
-  EXPECT_EQ(workspaceSeed(now, 1000), workspaceSeed(now, 1000));
+// A killed run leaves only what the launcher writes; anything else in a
+// stale workspace was left there on purpose and keeps it.
+TEST(InstallingPlan, LauncherEntriesOfAWorkspace) {
+  const struct {
+    const char* name;
+    bool folder;
+    bool launchers;
+  } cases[] = {
+      {"jre", true, true},
+      {"jre_x64.exe", false, true},
+      {"brackenhue.jar", false, true},
+      {"ant.install.log", false, true},
+      {"bhx00AF.tmp", false, true},
+      {"bhxFFFF.tmp", false, true},
+      {"jre", false, false},  // a file named like the runtime's folder
+      {"jre_x64.exe", true, false},
+      {"install.log", false, false},
+      {"product.exe", false, false},
+      {"JRE", true, false},
+      {"Brackenhue.jar", false, false},
+      {"bhx00af.tmp", false, false},
+      {"bhx00AG.tmp", false, false},
+      {"bhx00A.tmp", false, false},
+      {"bhx00AF0.tmp", false, false},
+      {"bhx00AF.tmpx", false, false},
+      {"", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isLauncherEntry(c.name, c.folder), c.launchers) << c.name << (c.folder ? " (folder)" : " (file)");
+  }
+}
+
+// SYSTEM and Administrators always; the user only when the launcher runs
+// as the user, unelevated. The owner is always named.
+TEST(InstallingPlan, WorkspacePermissionsFollowTheAccount) {
+  const std::string privileged = "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  const std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  const struct {
+    const char* tag;
+    const char* sid;
+    bool elevatedAdmin;
+    std::string sddl;
+  } cases[] = {
+      {"a user, unelevated", user.c_str(), false, "O:" + user + "D:P" + privileged + "(A;OICI;FA;;;" + user + ")"},
+      {"a user run as administrator", user.c_str(), true, "O:BAD:P" + privileged},
+      {"SYSTEM, as a deployment tool runs it", "S-1-5-18", false, "O:SYD:P" + privileged},
+      {"SYSTEM, elevated", "S-1-5-18", true, "O:SYD:P" + privileged},
+      {"elevated, user unknown", "", true, "O:BAD:P" + privileged},
+      {"unelevated, user unknown", "", false, ""},
+      {"a SID that would end the entry", "S-1-5-21)(A;OICI;FA;;;WD", false, ""},
+      {"not a SID", "Everyone", false, ""},
+      {"only the prefix", "S-", false, ""},
+  };
+  for (const auto& c : cases) {
+    LauncherAccount account;
+    account.userSid = c.sid;
+    account.elevatedAdmin = c.elevatedAdmin;
+    EXPECT_EQ(workspaceSecurity(account), c.sddl) << c.tag;
+  }
 }
 
 // Draws from a fixed list; records every folder asked for.
@@ -174,7 +260,7 @@ TEST(InstallingPlan, WorkspaceCreationDrawsAgainOnlyWhenTheNameIsTaken) {
     std::vector<std::string> asked;
   } cases[] = {
       {"first name free", {0, 1, 2, 3, 4}, {F::kCreated}, true, {"T\\Brackenhue-abcde"}},
-      {"letters are rand % 26", {25, 26, 27, 32767, 51}, {F::kCreated}, true, {"T\\Brackenhue-zabhz"}},
+      {"letters are the drawn number % 26", {25, 26, 27, 32767, 51}, {F::kCreated}, true, {"T\\Brackenhue-zabhz"}},
       {"taken twice, then free",
        {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2},
        {F::kExists, F::kExists, F::kCreated},
