@@ -81,10 +81,10 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
     showNotWritten(failure, status);
     return;
   }
+  UniqueFileHandle jar = holdForReading("brackenhue.jar");
 
   status.setStep("LAUNCHING");
   status.animateProgress(1000);
-  UniqueFileHandle jar = holdForReading("brackenhue.jar");
   const std::string command = installerCommand(java.javawPath(), startFolderForJava(startFolder));
   HWND splash = static_cast<HWND>(status.splashWindow());
   if (splash && IsWindow(splash)) ShowWindow(splash, SW_HIDE);
