@@ -122,13 +122,14 @@ ConsentPrompt consentPrompt() {
   return prompt;
 }
 
-// Whether the process `entry` is that prompt. It runs as SYSTEM, so its
-// program file may not be askable: then its name and session tell. (A
-// program that only takes the name delays the clean-up, nothing more.)
+// Whether the process `entry` is that prompt. It runs as SYSTEM, so an
+// unelevated launcher may be refused its session and its program file: then
+// its name alone tells. (A program that only takes the name delays the
+// clean-up, nothing more.)
 bool isConsentPrompt(const PROCESSENTRY32W& entry, const ConsentPrompt& prompt) {
   if (_wcsicmp(entry.szExeFile, L"consent.exe") != 0) return false;
   DWORD session = 0;
-  if (!ProcessIdToSessionId(entry.th32ProcessID, &session) || session != prompt.session) return false;
+  if (ProcessIdToSessionId(entry.th32ProcessID, &session) && session != prompt.session) return false;
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
   wchar_t image[MAX_PATH * 4];
   DWORD size = MAX_PATH * 4;
@@ -260,7 +261,9 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
     // DLL of the workspace only after it was first looked at.
     if (!seenUse && !installer.startedOthers()) return true;
     if (fresh && lookStarted >= lastUse + kReleaseRecheckMs) return true;
-    if (now < lastUse + kReleaseRecheckMs) Sleep(static_cast<DWORD>(lastUse + kReleaseRecheckMs - now));
+    // Never past the bound: a look that finds a use there gives up.
+    const ULONGLONG recheck = std::min<ULONGLONG>(lastUse + kReleaseRecheckMs, deadline);
+    if (now < recheck) Sleep(static_cast<DWORD>(recheck - now));
     judged.clear();
     freshLook = true;
   }

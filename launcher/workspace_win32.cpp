@@ -182,7 +182,8 @@ void removeStaleWorkspaces() {
     // folder before it could hold it just draws another name.)
     if (RemoveDirectoryW(folder.c_str())) continue;
     if (!isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) continue;
-    // Something the installer left on purpose (its log) keeps it.
+    // Something the installer left on purpose (any file but
+    // ant.install.log) keeps it.
     if (!holdsOnlyLauncherEntries(folder)) continue;
     // Opening it for deletion fails while a running launcher holds it.
     if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;
@@ -242,10 +243,15 @@ void cleanUpWorkspace(const std::string& absolute) {
         held = held || error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
       }
     }
-    if (GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES) {
+    // cmd only for a folder "jre": it removes nothing else.
+    const auto runtimeThere = [] {
+      const DWORD attributes = GetFileAttributesW(L"jre");
+      return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    };
+    if (runtimeThere()) {
       // By full path: a cmd.exe beside the launcher must never be the one run.
       runProgram(systemInterpreter(), removeRuntimeCommand(absolute), false);
-      held = held || GetFileAttributesW(L"jre") != INVALID_FILE_ATTRIBUTES;
+      held = held || runtimeThere();
     }
     if (!held || GetTickCount64() >= deadline) break;
     Sleep(kRemovalPauseMs);

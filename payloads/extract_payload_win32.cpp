@@ -261,6 +261,7 @@ void seedNextExtraction(uint64_t seed) { nextSeed = seed; }
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
                    ExtractionFailure* failure) {
   if (failure) *failure = ExtractionFailure{};
+  const uint64_t seed = std::exchange(nextSeed, 0);
   ChunkLookup lookup(baseName, type);
   progress.setProgress(0);
 
@@ -274,7 +275,7 @@ int extractPayload(const char* baseName, const char* type, const char* outputPat
   Extraction extraction(fullPath(widen(outputPath)), failure);
   // Said at once rather than after writing the whole payload.
   if (extraction.failHopeless()) return 1;
-  NameDrawer names = nextSeed != 0 ? NameDrawer(std::exchange(nextSeed, 0)) : NameDrawer();
+  NameDrawer names = seed != 0 ? NameDrawer(seed) : NameDrawer();
   if (!extraction.create(names)) return 1;
 
   for (int written = 0; written < count; ++written) {

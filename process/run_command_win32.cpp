@@ -124,7 +124,8 @@ int runCommand(const std::string& command, bool showWindow) { return runProgram(
 namespace {
 
 // Errors of a start that may pass: another program has the file open for a
-// moment.
+// moment. Some scanners deny access while they read a new file, so a program
+// that is really forbidden costs the two seconds before it is given up.
 bool startMayPass(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
