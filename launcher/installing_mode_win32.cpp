@@ -54,15 +54,6 @@ std::string startFolderForJava(const std::string& startFolder) {
   return startFolderText(narrow(candidate));
 }
 
-// A payload file just written, held open for reading and shared only for
-// reading until the program that needs it has started: nothing can replace
-// or rename it in between. Empty when it cannot be opened (a scanner holds
-// it without sharing): the run goes on, and the start waits for the scanner.
-UniqueFileHandle holdForReading(const char* file) {
-  return UniqueFileHandle(CreateFileW(widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 void showNotWritten(const ExtractionFailure& failure, const StatusModel& status) {
   if (failure.error == ExtractionError::kNoPayload) {
     showBox(boxOwner(status), kIncompleteText, kIncompleteCaption);
@@ -76,12 +67,14 @@ void launchInstaller(const JavaInstall& java, const std::string& startFolder, St
                      ProcessTree& installer) {
   status.setStep("XJAR");
   ExtractionFailure failure;
-  if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure) != 0) {
+  // Held, shared for reading only, until the installer runs: nothing can
+  // replace it in between.
+  UniqueFileHandle jar;
+  if (extractPayload("JAR", "JAR", "brackenhue.jar", status, &failure, &jar) != 0) {
     // A jar that was not written is never launched: the user hears why.
     showNotWritten(failure, status);
     return;
   }
-  UniqueFileHandle jar = holdForReading("brackenhue.jar");
 
   status.setStep("LAUNCHING");
   status.animateProgress(1000);
@@ -139,9 +132,10 @@ RuntimeUnpack unpackRuntime(const std::string& absoluteWorkspace, const RuntimeF
     unpack.tmpTooLong = tmpTooLongText(tmp, tmpLength, workspace.size(), facts);
     return unpack;
   }
-  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure) != 0) return unpack;
-  // Held until it has run: the archive reads its own file as it unpacks.
-  UniqueFileHandle archive = holdForReading("jre_x64.exe");
+  // Held, shared for reading only, until it has run: the archive reads its
+  // own file as it unpacks.
+  UniqueFileHandle archive;
+  if (extractPayload("JAVA", "EXE", "jre_x64.exe", status, &unpack.writeFailure, &archive) != 0) return unpack;
   ULARGE_INTEGER available{};
   const bool measured = GetDiskFreeSpaceExW(workspace.c_str(), &available, nullptr, nullptr) != FALSE;
   // By full path: a jre_x64.exe beside the launcher must never run.

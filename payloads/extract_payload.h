@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "payloads/progress_sink.h"
 
 // Why a payload did not reach its file.
@@ -53,8 +54,16 @@ struct ExtractionFailure {
 // is as it was. `failure`, when given, receives the reason (kNone on
 // success). A read-only earlier file is refused at once, before anything is
 // written.
+//
+// With `hold`, the file is then opened for reading and shared only for
+// reading, once it is known to be the very file written (same volume and
+// file index), and left open in `hold`: until the caller lets go, no
+// program can replace, rename or delete it. When another program put a file
+// of its own in its place in the moment between, the extraction fails
+// (kOther); when one holds it without sharing for about two seconds, it
+// succeeds with `hold` empty.
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
-                   ExtractionFailure* failure = nullptr);
+                   ExtractionFailure* failure = nullptr, UniqueFileHandle* hold = nullptr);
 
 // Tests only: the next extraction draws its temporary names from `seed`
 // (not 0) instead of the clock, and temporaryNamesForSeed tells which

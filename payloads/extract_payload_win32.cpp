@@ -101,6 +101,23 @@ bool refusesRenameByHandle(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+// Which file a handle has open: a name can come to mean another file.
+struct FileIdentity {
+  DWORD volume = 0;
+  uint64_t index = 0;
+  bool known = false;
+  bool operator==(const FileIdentity& other) const {
+    return known && other.known && volume == other.volume && index == other.index;
+  }
+};
+
+FileIdentity identityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) return {};
+  return {information.dwVolumeSerialNumber,
+          static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow, true};
+}
+
 bool heldByAnother(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
 
 DWORD attributesOf(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
@@ -156,6 +173,7 @@ class Extraction {
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (file_) {
         temporary_ = candidate;
+        identity_ = identityOf(file_.get());
         marked_ = markForDeletion(file_.get(), true);
         return true;
       }
@@ -170,6 +188,25 @@ class Extraction {
   }
 
   HANDLE handle() const { return file_.get(); }
+
+  // After replaceTarget: the target opened for reading and shared only for
+  // reading, once it is known to be the file written. Tried for about two
+  // seconds while another program holds it without sharing; then none.
+  // Returns 1 after fail() when another program put a file of its own there
+  // in between.
+  int holdTarget(UniqueFileHandle& hold) {
+    for (int attempt = 1;; ++attempt) {
+      hold.reset(CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (hold) {
+        if (!identity_.known || identityOf(hold.get()) == identity_) return 0;
+        hold.reset();
+        return fail(ExtractionError::kOther, "another program replaced it as it was written");
+      }
+      if (GetLastError() != ERROR_SHARING_VIOLATION || attempt >= kReplaceAttempts) return 0;
+      Sleep(kReplacePauseMs);
+    }
+  }
 
   // Puts the whole file in the target's place. Returns 0, or 1 after fail().
   int replaceTarget() {
@@ -210,6 +247,7 @@ class Extraction {
       const DWORD error = renameByHandle(file_.get(), target_);
       if (error == NO_ERROR) {
         file_.reset();
+        temporary_.clear();
         return NO_ERROR;
       }
       if (!refusesRenameByHandle(error)) {
@@ -218,7 +256,9 @@ class Extraction {
       }
       file_.reset();
     }
-    return MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) ? NO_ERROR : GetLastError();
+    if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return GetLastError();
+    temporary_.clear();
+    return NO_ERROR;
   }
 
   // The temporary file goes: with the mark, closing the handle removes it.
@@ -227,7 +267,14 @@ class Extraction {
       if (!marked_) marked_ = markForDeletion(file_.get(), true);
       file_.reset();
     }
-    if (!marked_ && !temporary_.empty()) DeleteFileW(temporary_.c_str());
+    // Closed unmarked (a file system that renames only by name): it goes
+    // only if the name still means the file this run wrote.
+    if (!marked_ && !temporary_.empty()) {
+      UniqueFileHandle again(CreateFileW(temporary_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                         FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
+      if (again && identityOf(again.get()) == identity_) markForDeletion(again.get(), true);
+    }
     temporary_.clear();
   }
 
@@ -235,6 +282,7 @@ class Extraction {
   ExtractionFailure* failure_;
   std::wstring temporary_;
   UniqueFileHandle file_;
+  FileIdentity identity_;
   bool marked_ = false;
 };
 
@@ -259,7 +307,8 @@ std::vector<std::string> temporaryNamesForSeed(uint64_t seed, int count) {
 void seedNextExtraction(uint64_t seed) { nextSeed = seed; }
 
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
-                   ExtractionFailure* failure) {
+                   ExtractionFailure* failure, UniqueFileHandle* hold) {
+  if (hold) hold->reset();
   if (failure) *failure = ExtractionFailure{};
   const uint64_t seed = std::exchange(nextSeed, 0);
   ChunkLookup lookup(baseName, type);
@@ -290,5 +339,6 @@ int extractPayload(const char* baseName, const char* type, const char* outputPat
     }
     progress.setProgress(extractionProgress(written, count));
   }
-  return extraction.replaceTarget();
+  if (extraction.replaceTarget() != 0) return 1;
+  return hold ? extraction.holdTarget(*hold) : 0;
 }

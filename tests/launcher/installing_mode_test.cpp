@@ -13,6 +13,7 @@
 //   launcher-runtimewarns unpacks the jre of launcher-java18, then ends with
 //                         1, from a ready-made archive (no facts)
 //   launcher-runtimewarns-made  the same, from an archive the build made
+//   launcher-runtimenotprogram  its runtime archive is no program
 //   launcher-bigruntime   launcher-java18's jre and 8 MB more; its build
 //                         facts say so
 //   launcher-madefolder   a runtime archive the build made (NSIS) from a
@@ -268,6 +269,9 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
        "This version of Brackenhue requires java 1.8.0_00 or greater, but the bundled Java runtime could not be "
        "unpacked (exit code 1).\n"},
       {"only an old Java in JAVA_HOME", L"launcher-nojava.exe", {{L"JAVA_HOME", oldJava.path()}}, kTooOld},
+      // The system's own words say why it did not start.
+      {"the runtime archive is no program", L"launcher-runtimenotprogram.exe", {},
+       nullptr},
       // The second search does not look in the workspace again.
       {"only an old Java unpacked", L"launcher-java17.exe", {}, kNotFound},
   };
@@ -278,7 +282,16 @@ TEST_F(Installing, NoSuitableJavaNamesTheReasonOverTheSplashWindow) {
     EXPECT_TRUE(run.javaw.empty());
     ASSERT_EQ(run.boxes.size(), 1u) << describe(run.boxes);
     EXPECT_EQ(run.boxes[0].caption, "Installation Failed: Couldn't find java");
-    EXPECT_EQ(run.boxes[0].text, c.reason);
+    if (c.reason) {
+      EXPECT_EQ(run.boxes[0].text, c.reason);
+    } else {
+      // Whatever words this system has for it, in the box and the trace.
+      const std::string reason = systemErrorText(ERROR_BAD_EXE_FORMAT);
+      EXPECT_EQ(run.boxes[0].text, runtimeNotUnpackedReason(-1, reason));
+      EXPECT_NE(run.boxes[0].text.find("(it did not start: "), std::string::npos) << run.boxes[0].text;
+      EXPECT_NE(run.result.err.find("jre_x64.exe did not start: " + reason + "\n"), std::string::npos)
+          << run.result.err;
+    }
     EXPECT_EQ(run.boxes[0].ownerClass, L"splash") << "owned by the splash window";
     EXPECT_TRUE(run.boxes[0].splashVisible);
     EXPECT_FALSE(run.boxes[0].hasIcon);
@@ -1510,6 +1523,21 @@ TEST_F(Installing, WorkspaceDescriptorIsProtectedAndInherited) {
     EXPECT_EQ(workspace, "O:" + account.sid + "D:P" + privileged + "(A;OICI;FA;;;" + account.sid + ")");
     EXPECT_EQ(jarSddl.substr(jarSddl.find("D:")), "D:AI" + inherited + "(A;ID;FA;;;" + account.sid + ")");
   }
+}
+
+// The runtime archive and the jar are held, shared for reading only, from
+// the moment they are written until they have been used: the archive itself
+// finds, as it runs, that it can be neither renamed away nor written.
+TEST_F(Installing, RuntimeArchiveCannotBeSwappedWhileItRuns) {
+  const InstallRun run = install(L"launcher-java18.exe", start.path(), {{L"FIXTURE_RUNTIME_SWAP", L"1"}});
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
+  EXPECT_EQ(run.javaw.size(), 1u);
+  std::string swap;
+  EXPECT_TRUE(readFile(records.file(L"runtime-swap.txt"), &swap));
+  DeleteFileW(records.file(L"runtime-swap.txt").c_str());
+  EXPECT_EQ(swap, "rename=0 write=0");
+  EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
 // Sets a folder's last-write time `hours` into the past.

@@ -239,6 +239,30 @@ TEST(ExtractPayload, FailedRunLeavesTheEarlierFileAndNoTemporaryFile) {
   }
 }
 
+// With a hold, the file written stays open, shared for reading only: other
+// programs may read it, but not replace, rename, write or delete it until
+// the hold goes.
+TEST(ExtractPayload, HeldFileCanBeReadButNotSwapped) {
+  TempDir dir;
+  const std::wstring out = dir.file(L"jre_x64.exe");
+  const std::wstring other = dir.file(L"other.exe");
+  ASSERT_TRUE(writeFile(other, "another program's file"));
+  RecordingProgress progress;
+  UniqueFileHandle hold;
+  ASSERT_EQ(extractPayload("THREE", "JAR", narrow(out).c_str(), progress, nullptr, &hold), 0);
+  ASSERT_TRUE(hold.valid());
+  EXPECT_EQ(contentOf(out), expected(L"THREE")) << "reading is shared";
+  EXPECT_FALSE(MoveFileExW(other.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING)) << "replaced while held";
+  EXPECT_FALSE(MoveFileExW(out.c_str(), dir.file(L"away.exe").c_str(), 0)) << "renamed while held";
+  EXPECT_FALSE(DeleteFileW(out.c_str())) << "deleted while held";
+  UniqueFileHandle writer(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(writer.valid()) << "opened for writing while held";
+  writer.reset();
+  hold.reset();
+  EXPECT_TRUE(MoveFileExW(other.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING)) << "the hold did not go";
+}
+
 // Every temporary name the extraction will draw is taken by another
 // program's file: it fails, says so, and leaves each of those files as it
 // found it. With one name free, it writes.
