@@ -21,7 +21,7 @@ if("${BRACKENHUE_INSTALLER_ARCHIVE}" STREQUAL "" OR BUILD_TESTING)
     COMMAND ${CMAKE_COMMAND} -DJAR=${JAR_EXECUTABLE} -DCLASSES=${demo_dir}/classes -DOUTPUT=${BRACKENHUE_DEMO_INSTALLER}
             -DMAIN_CLASS=com.brackenhue.demo.Installer -P ${CMAKE_CURRENT_SOURCE_DIR}/demo/make_jar.cmake
     DEPENDS ${demo_sources} ${CMAKE_CURRENT_SOURCE_DIR}/demo/make_jar.cmake
-    COMMENT "Building the demo installer jar")
+    COMMENT "Building the demo installer jar" VERBATIM)
 endif()
 
 # The stand-ins are ordinary 64-bit programs of this build.
@@ -49,4 +49,4 @@ add_custom_command(
           ${BRACKENHUE_DEMO_RUNTIME_FOLDER}/bin
   COMMAND ${CMAKE_COMMAND} -E copy ${demo_dir}/release ${BRACKENHUE_DEMO_RUNTIME_FOLDER}/release
   DEPENDS demo_java demo_javaw ${demo_dir}/release
-  COMMENT "Assembling the demo runtime folder")
+  COMMENT "Assembling the demo runtime folder" VERBATIM)

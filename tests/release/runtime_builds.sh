@@ -5,8 +5,11 @@
 #    Ninja, Python and makensis (no Wine, no X server, no JDK);
 #  - built twice, in two folders, it gives the same archive and launcher;
 #  - the archive is made again when a file of the folder changes, is added
-#    or removed, or BRACKENHUE_RUNTIME_COMPRESSION changes, and not
-#    otherwise; its facts for the launcher are written beside it;
+#    or removed, or is replaced by one with an older date, when the zip is
+#    replaced so, when makensis changes, or BRACKENHUE_RUNTIME_COMPRESSION
+#    changes, and not otherwise, also for a folder whose path holds "[",
+#    "]", "*" and "?"; its facts for the launcher are written beside it;
+#  - without makensis the build stops with one line naming it;
 #  - with signing set, the archive inside the launcher verifies against the
 #    certificate;
 #  - two runtime settings at once are refused, naming both, and so is a
@@ -102,6 +105,66 @@ configure "$a" -DBRACKENHUE_RUNTIME_COMPRESSION=lzma || { cat "$a.log"; fail "co
 remade "compression lzma again" && echo "compression zlib to lzma: made again" ||
   fail "going back to lzma did not make the archive again"
 same "$lzma_archive" "$(archive "$a")" "archives made with lzma before and after zlib"
+
+log "a file replaced by one with an older date, in the folder and as the zip"
+old_content="$work/old-dated"
+printf 'replaced, dated a year back\n' >"$old_content"
+touch -d "1 year ago" "$old_content"
+cp -p "$old_content" "$(find "$small/lib" -name '*.class' | sort | sed -n 2p)"
+remade "a file replaced by an older-dated one" && echo "older-dated file in the folder: made again" ||
+  fail "a file replaced by one with an older date did not make the archive again"
+small_zip="$work/small.zip"
+(cd "$small" && python3 -c 'import os, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    for root, folders, files in os.walk("."):
+        for name in sorted(folders + files):
+            z.write(os.path.join(root, name))' "$small_zip")
+configure "$a" -DBRACKENHUE_RUNTIME_FOLDER= -DBRACKENHUE_RUNTIME_ZIP="$small_zip" && build_launcher "$a" ||
+  { cat "$a.log"; fail "build from the small zip"; }
+other_zip="$work/other.zip"
+cp "$small_zip" "$other_zip"
+python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a") as z:
+    z.writestr("lib/added by the vendor.txt", "new\n")' "$other_zip"
+touch -d "1 year ago" "$other_zip"
+cp -p "$other_zip" "$small_zip"
+remade "the zip replaced by an older-dated one" && echo "older-dated zip: made again" ||
+  fail "a zip replaced by one with an older date did not make the archive again"
+
+log "a runtime folder whose path holds [ and ]"
+bracketed="$work/jdk-17 [x64] *?"
+cp -r "$small" "$bracketed"
+configure "$a" -DBRACKENHUE_RUNTIME_ZIP= -DBRACKENHUE_RUNTIME_FOLDER="$bracketed" && build_launcher "$a" ||
+  { cat "$a.log"; fail "build from $bracketed"; }
+remade "nothing changed in [x64]" && fail "the archive was made again with nothing changed in $bracketed" ||
+  echo "nothing changed in [x64]: kept"
+echo "changed" >>"$(find "$bracketed/lib" -name '*.class' | sort | head -n 1)"
+remade "a file changed in [x64]" && echo "a file changed in $bracketed: made again" ||
+  fail "a changed file in $bracketed did not make the archive again"
+
+log "makensis upgraded, then gone"
+real_makensis=$(readlink -f "$tools/makensis")
+rm "$tools/makensis"
+printf '#!/bin/sh\n[ "$1" = -VERSION ] && { echo v9.99-upgraded; exit 0; }\nexec "%s" "$@"\n' "$real_makensis" \
+  >"$tools/makensis"
+chmod +x "$tools/makensis"
+remade "makensis upgraded" && echo "makensis upgraded: made again" ||
+  fail "an upgraded makensis did not make the archive again"
+rm "$tools/makensis"
+echo "changed again" >>"$(find "$bracketed/lib" -name '*.class' | sort | head -n 1)"
+if build_launcher "$a"; then
+  fail "the build went on without makensis"
+else
+  errors=$(grep -c "error" "$a.log")
+  if grep -q "MAKENSIS_EXECUTABLE names $tools/makensis, which cannot be read" "$a.log" &&
+     ! grep -q "Traceback" "$a.log"; then
+    echo "makensis gone: the build stops, naming MAKENSIS_EXECUTABLE and the path"
+  else
+    tail -n 20 "$a.log"
+    fail "without makensis the build does not say so in one line ($errors error lines)"
+  fi
+fi
+ln -s "$real_makensis" "$tools/makensis"
 
 log "two runtime settings at once"
 refused="$work/refused"
