@@ -42,9 +42,14 @@ class Hashes:
         self.new = {}
         try:
             with open(cache_path, encoding="utf-8") as f:
-                self.old = json.load(f)
+                cache = json.load(f)
         except (OSError, ValueError):
-            pass
+            return
+        # Anything but what save() writes is no cache at all.
+        if isinstance(cache, dict):
+            self.old = {key: value for key, value in cache.items()
+                        if isinstance(value, list) and len(value) == 2 and isinstance(value[0], list)
+                        and isinstance(value[1], str)}
 
     def of(self, path, st):
         key = os.path.abspath(path)
@@ -67,6 +72,7 @@ class Hashes:
         with open(self.cache_path + ".new", "w", encoding="utf-8") as f:
             json.dump(self.new, f)
         os.replace(self.cache_path + ".new", self.cache_path)
+        self.old = dict(self.new)
 
 
 def file_lines(setting, path, hashes):
@@ -77,6 +83,7 @@ def file_lines(setting, path, hashes):
         return ["file %s %d %s" % (setting, st.st_size, hashes.of(path, st))]
     except OSError as error:
         raise InputError("%s names %s, which cannot be read: %s" % (setting, path, error.strerror))
+
 
 
 def folder_lines(setting, path, hashes):
@@ -96,8 +103,11 @@ def folder_lines(setting, path, hashes):
                     lines.append("d %s" % relative)
                 elif stat.S_ISLNK(st.st_mode):
                     lines.append("l %s %s" % (relative, os.fsencode(os.readlink(full)).hex()))
-                else:
+                elif stat.S_ISREG(st.st_mode):
                     lines.append("f %s %d %s" % (relative, st.st_size, hashes.of(full, st)))
+                else:
+                    # A pipe or device is never opened: it could block.
+                    lines.append("o %s %o" % (relative, stat.S_IFMT(st.st_mode)))
     except OSError as error:
         errors.append(error)
     if errors:
@@ -132,8 +142,8 @@ def stamp_text(files, folders, programs, hashes):
 def write_if_changed(stamp, text):
     """Writes STAMP when its text differs; returns whether it did."""
     try:
-        with open(stamp, encoding="utf-8", newline="\n") as f:
-            if f.read() == text:
+        with open(stamp, "rb") as f:
+            if f.read() == text.encode("utf-8"):
                 return False
     except OSError:
         pass
@@ -150,17 +160,21 @@ def main(argv):
     parser.add_argument("--folder", nargs=2, action="append", default=[], metavar=("SETTING", "PATH"))
     parser.add_argument("--program", nargs=2, action="append", default=[], metavar=("SETTING", "PATH"))
     args = parser.parse_args(argv)
-    folder = os.path.dirname(args.stamp)
-    if folder:
-        os.makedirs(folder, exist_ok=True)
-    hashes = Hashes(args.stamp + ".cache")
     try:
+        folder = os.path.dirname(args.stamp)
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+        hashes = Hashes(args.stamp + ".cache")
         text = stamp_text(args.file, args.folder, args.program, hashes)
+        write_if_changed(args.stamp, text)
+        hashes.save()
     except InputError as error:
         print("error: %s" % error, file=sys.stderr)
         return 1
-    write_if_changed(args.stamp, text)
-    hashes.save()
+    except OSError as error:
+        print("error: cannot write the stamp %s: %s" % (error.filename or args.stamp, error.strerror),
+              file=sys.stderr)
+        return 1
     return 0
 
 

@@ -4,7 +4,8 @@
 #  - a table of paths holding "$", "$$", "$HOME", blanks, letters beyond
 #    ASCII, quotes and "#", with a look-alike file beside some of them: the
 #    chunks the build cuts are the given files, byte for byte;
-#  - a ";" in a payload path is refused, naming the setting;
+#  - a ";" or an unclosed "[" in a payload path is refused, naming the
+#    setting, before anything else is looked at;
 #  - a jar or a ready-made runtime archive replaced by other content with an
 #    older date is cut again, and a build with nothing changed cuts nothing;
 #  - what checking the inputs costs each build, with a jar of 556,723,119
@@ -64,8 +65,8 @@ for row in "${rows[@]}"; do
   cut "$tag" "$dir/$jarName" "$dir/$runtimeName"
 done
 
-log "a ; in a payload path"
-for setting in BRACKENHUE_INSTALLER_ARCHIVE BRACKENHUE_RUNTIME_ARCHIVE BRACKENHUE_RUNTIME_FOLDER; do
+log "a ; or an unclosed [ in a payload path"
+for setting in BRACKENHUE_INSTALLER_ARCHIVE BRACKENHUE_RUNTIME_ARCHIVE BRACKENHUE_RUNTIME_FOLDER BRACKENHUE_RUNTIME_ZIP; do
   refused="$work/refused-$setting"
   if configure "$refused" "-D$setting=$work/paths/semi;colon.jar"; then
     fail "$setting with a ; was accepted"
@@ -75,6 +76,14 @@ for setting in BRACKENHUE_INSTALLER_ARCHIVE BRACKENHUE_RUNTIME_ARCHIVE BRACKENHU
     # sees it: the message can only name the setting and the ";".
     [[ "$text" == *"$setting is set to \"$work/paths/semi;"*"\", which holds a \";\": a CMake setting cannot carry one"* ]] &&
       echo "$setting: refused, naming the setting" || { cat "$refused.log"; fail "$setting: the refusal does not say why"; }
+  fi
+  refused="$work/refused-bracket-$setting"
+  if configure "$refused" "-D$setting=$work/paths/jre [x64.zip"; then
+    fail "$setting with an unclosed [ was accepted"
+  else
+    text=$(tr -s ' \n' ' ' <"$refused.log")
+    [[ "$text" == *"$setting is set to \"$work/paths/jre [x64.zip\", which holds a \"[\" without its \"]\""* ]] &&
+      echo "$setting: an unclosed [ refused" || { cat "$refused.log"; fail "$setting: the unclosed [ is not named"; }
   fi
 done
 
