@@ -216,14 +216,12 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
   ULONGLONG lastUse = GetTickCount64();
   bool seenUse = false;
   std::set<ProcessKey> judged;
-  // Whether the coming look examines every program afresh (`judged` empty).
-  bool freshLook = true;
   // Nothing older than this launcher runs from the workspace it made.
   const uint64_t launcherStarted = startedAt(GetCurrentProcess());
   const ConsentPrompt consent = consentPrompt();
   for (;;) {
-    const bool fresh = freshLook;
-    freshLook = false;
+    // Nothing judged yet: this look examines every program afresh.
+    const bool fresh = judged.empty();
     const ULONGLONG lookStarted = GetTickCount64();
     ProgramsInside programs = programsInside(forms, installer.processId(), &judged, launcherStarted, &consent);
     const bool held = jarHeld(folder);
@@ -265,6 +263,5 @@ bool waitUntilWorkspaceIsFree(const std::string& absolute, const ProcessTree& in
     const ULONGLONG recheck = std::min<ULONGLONG>(lastUse + kReleaseRecheckMs, deadline);
     if (now < recheck) Sleep(static_cast<DWORD>(recheck - now));
     judged.clear();
-    freshLook = true;
   }
 }

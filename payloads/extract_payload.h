@@ -65,9 +65,11 @@ struct ExtractionFailure {
 int extractPayload(const char* baseName, const char* type, const char* outputPath, ProgressSink& progress,
                    ExtractionFailure* failure = nullptr, UniqueFileHandle* hold = nullptr);
 
+// Names drawn before giving up on a folder full of bhx*.tmp files.
+constexpr int kTemporaryNameAttempts = 100;
+
 // Tests only: the next extraction draws its temporary names from `seed`
 // (not 0) instead of the clock, and temporaryNamesForSeed tells which
 // names, in order, so a test can take them all first.
-constexpr int kTemporaryNameAttempts = 100;
 void seedNextExtraction(uint64_t seed);
 std::vector<std::string> temporaryNamesForSeed(uint64_t seed, int count);

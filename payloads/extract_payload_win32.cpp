@@ -19,8 +19,6 @@ namespace {
 // About two seconds in all, as the clean-up waits for a held entry.
 const int kReplaceAttempts = 40;
 const DWORD kReplacePauseMs = 50;
-// Names drawn before giving up on a folder full of bhx*.tmp files.
-const int kNameAttempts = kTemporaryNameAttempts;
 
 class ChunkLookup {
  public:
@@ -167,7 +165,7 @@ class Extraction {
   // so no failure path can delete it.
   bool create(NameDrawer& names) {
     const std::wstring folder = folderOf(target_);
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
       const std::wstring candidate = folder + names.next();
       file_.reset(CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

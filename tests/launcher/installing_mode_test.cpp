@@ -137,6 +137,32 @@ class Installing : public ::testing::Test {
     return run;
   }
 
+  // The records of relaunched copies ("copy-<id>.txt"), taken out of the
+  // records folder, each with how long ago it was written.
+  struct CopyRecord {
+    std::string text;
+    unsigned long long ageMs;
+  };
+  std::vector<CopyRecord> takeCopyRecords() {
+    std::vector<CopyRecord> copies;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG current = ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart;
+    for (const std::wstring& name : folderEntries(records.path())) {
+      if (name.rfind(L"copy-", 0) != 0) continue;
+      const std::wstring path = records.file(name);
+      WIN32_FILE_ATTRIBUTE_DATA data{};
+      GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+      const ULONGLONG written =
+          ULARGE_INTEGER{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}}.QuadPart;
+      CopyRecord copy{{}, current > written ? (current - written) / 10000 : 0};
+      readFile(path, &copy.text);
+      DeleteFileW(path.c_str());
+      copies.push_back(copy);
+    }
+    return copies;
+  }
+
   static std::string jar() {
     std::string bytes;
     EXPECT_TRUE(readFile(executableDir() + L"\\fixtures\\payloads\\three-chunk.jar", &bytes));
@@ -855,31 +881,15 @@ TEST_F(Installing, InstallerThatRelaunchesItselfKeepsItsFiles) {
     EXPECT_EQ(run.result.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
     EXPECT_EQ(run.javaw.size(), 1u);
-    std::vector<std::wstring> copies;
-    for (const std::wstring& name : folderEntries(records.path())) {
-      if (name.rfind(L"copy-", 0) == 0) copies.push_back(name);
-    }
+    const std::vector<CopyRecord> copies = takeCopyRecords();
     ASSERT_EQ(copies.size(), 1u) << "the copy never recorded";
-    std::string record;
-    readFile(records.file(copies[0]), &record);
-    DeleteFileW(records.file(copies[0]).c_str());
-    EXPECT_EQ(record, "runtime=1\njar=1\nin_job=0\nheld=1\n") << "the copy must run outside the job, with its files";
+    EXPECT_EQ(copies[0].text, "runtime=1\njar=1\nin_job=0\nheld=1\n")
+        << "the copy must run outside the job, with its files";
     EXPECT_TRUE(folderEntries(c.tmpFolder).empty()) << listing(c.tmpFolder);
   }
 }
 
 void endPrograms(const std::wstring& name);
-
-// The age of a file's last write, in milliseconds.
-ULONGLONG millisecondsSinceWritten(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const ULONGLONG written = ULARGE_INTEGER{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}}.QuadPart;
-  const ULONGLONG current = ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart;
-  return current > written ? (current - written) / 10000 : 0;
-}
 
 // An installer that needs administrator rights starts a helper that asks
 // for elevation and ends. The helper sits in the consent prompt (the system
@@ -908,16 +918,11 @@ TEST_F(Installing, ConsentPromptKeepsTheFilesForTheElevatedCopy) {
   EXPECT_EQ(run.result.exitCode, 0u);
   EXPECT_TRUE(run.boxes.empty()) << describe(run.boxes);
   EXPECT_EQ(run.javaw.size(), 1u);
-  std::vector<std::wstring> copies;
-  for (const std::wstring& name : folderEntries(records.path())) {
-    if (name.rfind(L"copy-", 0) == 0) copies.push_back(name);
-  }
+  const std::vector<CopyRecord> copies = takeCopyRecords();
   ASSERT_EQ(copies.size(), 1u) << "the copy never recorded: it did not start";
-  std::string record;
-  readFile(records.file(copies[0]), &record);
-  EXPECT_EQ(record, "runtime=1\njar=1\nin_job=0\nheld=1\n") << "the copy must find its files";
+  EXPECT_EQ(copies[0].text, "runtime=1\njar=1\nin_job=0\nheld=1\n") << "the copy must find its files";
   EXPECT_GE(took, 4000u + 3000u) << "the launcher did not wait for the prompt and the copy";
-  EXPECT_LT(millisecondsSinceWritten(records.file(copies[0])), 5000u) << "the launcher outlived the copy too long";
+  EXPECT_LT(copies[0].ageMs, 5000u) << "the launcher outlived the copy too long";
   EXPECT_TRUE(folderEntries(tmp.path()).empty()) << listing(tmp.path());
 }
 
@@ -1418,6 +1423,22 @@ Account ownAccount() {
   return account;
 }
 
+// What GetFileSecurityW reads of `path` (`what`), as SDDL; empty when it
+// cannot be read.
+std::string sddlOf(const std::wstring& path, SECURITY_INFORMATION what) {
+  std::string descriptor(8192, '\0');
+  DWORD needed = 0;
+  wchar_t* text = nullptr;
+  if (!GetFileSecurityW(path.c_str(), what, descriptor.data(), 8192, &needed) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, what, &text,
+                                                            nullptr)) {
+    return {};
+  }
+  std::string sddl = narrow(text);
+  LocalFree(text);
+  return sddl;
+}
+
 // The owner ("O:...") of an SDDL text, and the trustee of each of its
 // DACL's entries, in order.
 std::string ownerOf(const std::string& sddl) {
@@ -1448,20 +1469,7 @@ TEST_F(Installing, WorkspaceOnASharedTmpIsClosedToOtherUsers) {
   // What any folder made there gets.
   const std::wstring plain = tmp.file(L"plain");
   ASSERT_TRUE(CreateDirectoryW(plain.c_str(), nullptr));
-  const std::string plainSddl = [&] {
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    std::string descriptor(8192, '\0');
-    DWORD needed = 0;
-    wchar_t* text = nullptr;
-    if (!GetFileSecurityW(plain.c_str(), what, descriptor.data(), 8192, &needed) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, what, &text,
-                                                              nullptr)) {
-      return std::string();
-    }
-    std::string result = narrow(text);
-    LocalFree(text);
-    return result;
-  }();
+  const std::string plainSddl = sddlOf(plain, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
   ASSERT_TRUE(RemoveDirectoryW(plain.c_str()));
   const std::vector<std::string> plainTrustees = trusteesOf(plainSddl);
   ASSERT_NE(std::find(plainTrustees.begin(), plainTrustees.end(), "WD"), plainTrustees.end())
@@ -1496,14 +1504,7 @@ TEST_F(Installing, WorkspaceDescriptorIsProtectedAndInherited) {
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   ASSERT_TRUE(CreateDirectoryW(probe.c_str(), &attributes));
   LocalFree(descriptor);
-  wchar_t* text = nullptr;
-  std::string back(8192, '\0');
-  DWORD needed = 0;
-  const bool read = GetFileSecurityW(probe.c_str(), DACL_SECURITY_INFORMATION, back.data(), 8192, &needed) &&
-                    ConvertSecurityDescriptorToStringSecurityDescriptorW(back.data(), SDDL_REVISION_1,
-                                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
-  const std::string probeSddl = read ? narrow(text) : "";
-  if (text) LocalFree(text);
+  const std::string probeSddl = sddlOf(probe, DACL_SECURITY_INFORMATION);
   RemoveDirectoryW(probe.c_str());
   if (probeSddl != "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") {
     GTEST_SKIP() << "this system keeps no descriptor of its own for a folder (it read back as \"" << probeSddl
