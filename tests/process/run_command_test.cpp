@@ -207,8 +207,12 @@ TEST(RunCommandCaptured, InterpreterPlantedInTheCurrentFolderNeverRuns) {
 TEST(RunCommand, HiddenChildThatWaitsForAKeyEnds) {
   auto done = std::make_shared<std::promise<int>>();
   std::future<int> status = done->get_future();
-  std::thread([done] { done->set_value(runCommand("cmd /c pause", false)); }).detach();
-  ASSERT_EQ(status.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "pause is still waiting";
+  std::thread runner([done] { done->set_value(runCommand("cmd /c pause", false)); });
+  if (status.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    runner.detach();  // still waiting; a thread that ended is joined instead
+    FAIL() << "pause is still waiting";
+  }
+  runner.join();
   EXPECT_EQ(status.get(), 0);
 }
 

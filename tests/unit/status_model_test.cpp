@@ -138,14 +138,19 @@ TEST(StatusModelThreads, PaintOnAnotherThreadSeesTheNewValues) {
   class CrossThreadPlatform : public StatusPlatform {
    public:
     void repaint(void*) override {
-      // Detached, so that a failing model cannot hang the test as well.
-      auto painter = std::make_shared<std::promise<StatusSnapshot>>();
-      std::future<StatusSnapshot> paint = painter->get_future();
-      std::thread([model = model, painter] { painter->set_value(model->snapshot()); }).detach();
-      if (paint.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      auto result = std::make_shared<std::promise<StatusSnapshot>>();
+      std::future<StatusSnapshot> paint = result->get_future();
+      std::thread painter([model = model, result] { result->set_value(model->snapshot()); });
+      if (paint.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Let go of a painter that is stuck, so that a failing model cannot
+        // hang the test as well. Only then: detaching a thread that has
+        // already ended can lose the next thread started (MinGW's threads
+        // under Wine), so a painter that finished is joined.
+        painter.detach();
         ADD_FAILURE() << "the paint thread could not read the texts";
         return;
       }
+      painter.join();
       StatusSnapshot seen = paint.get();
       painted.push_back(std::string(seen.stepName) + " " + seen.progressText);
     }
