@@ -88,21 +88,17 @@ LauncherAccount launcherAccount() {
 // owner serves instead; the entries stay as they are.
 FolderCreation createProtectedFolder(const std::string& path, const std::string& sddl) {
   const std::wstring wide = widen(path);
-  if (sddl.empty()) {
-    if (CreateDirectoryW(wide.c_str(), nullptr)) return FolderCreation::kCreated;
-    return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists : FolderCreation::kFailed;
-  }
   std::string descriptor = sddl;
   for (int attempt = 0; attempt < 2; ++attempt) {
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(widen(descriptor).c_str(), SDDL_REVISION_1, &security,
-                                                              nullptr)) {
+    if (!descriptor.empty() && !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                   widen(descriptor).c_str(), SDDL_REVISION_1, &security, nullptr)) {
       return FolderCreation::kFailed;
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
-    const BOOL created = CreateDirectoryW(wide.c_str(), &attributes);
+    const BOOL created = CreateDirectoryW(wide.c_str(), security ? &attributes : nullptr);
     const DWORD error = GetLastError();
-    LocalFree(security);
+    if (security) LocalFree(security);
     if (created) return FolderCreation::kCreated;
     if (error == ERROR_ALREADY_EXISTS) return FolderCreation::kExists;
     if (error != ERROR_INVALID_OWNER || descriptor.compare(0, 2, "O:") != 0) return FolderCreation::kFailed;
@@ -182,8 +178,8 @@ void removeStaleWorkspaces() {
     // folder before it could hold it just draws another name.)
     if (RemoveDirectoryW(folder.c_str())) continue;
     if (!isStaleWorkspace(secondsSince1970(entry.ftLastWriteTime), now)) continue;
-    // Something the installer left on purpose (any file but
-    // ant.install.log) keeps it.
+    // Something the installer left on purpose (anything a launcher does not
+    // write itself) keeps it.
     if (!holdsOnlyLauncherEntries(folder)) continue;
     // Opening it for deletion fails while a running launcher holds it.
     if (!openFolder(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) continue;

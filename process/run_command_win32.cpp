@@ -135,7 +135,7 @@ bool startMayPass(DWORD error) {
 int runProgram(const std::string& program, const std::string& command, bool showWindow, ProcessTree* tree,
                ProgramRun* run) {
   const std::wstring application = widen(program);
-  std::wstring line = widen(command);
+  std::wstring line;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   // A hidden child gets the null device for all three streams: one that asks

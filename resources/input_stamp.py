@@ -85,7 +85,6 @@ def file_lines(setting, path, hashes):
         raise InputError("%s names %s, which cannot be read: %s" % (setting, path, error.strerror))
 
 
-
 def folder_lines(setting, path, hashes):
     if not os.path.isdir(path):
         raise InputError("%s names %s, which is not a folder" % (setting, path))
@@ -140,17 +139,16 @@ def stamp_text(files, folders, programs, hashes):
 
 
 def write_if_changed(stamp, text):
-    """Writes STAMP when its text differs; returns whether it did."""
+    """Writes STAMP when its text differs, so that its date moves only then."""
     try:
         with open(stamp, "rb") as f:
             if f.read() == text.encode("utf-8"):
-                return False
+                return
     except OSError:
         pass
     with open(stamp + ".new", "w", encoding="utf-8", newline="\n") as f:
         f.write(text)
     os.replace(stamp + ".new", stamp)
-    return True
 
 
 def main(argv):
