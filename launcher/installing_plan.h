@@ -43,10 +43,11 @@ enum class FolderCreation {
 
 // Draws five lower-case letters, each from one `draw()` result (0 to 32767,
 // from the system's random source) as 'a' + result % 26, builds the
-// workspace path and asks `create` for it. A name that exists already is never entered or reused: new letters are
-// drawn, up to kWorkspaceAttempts names in all. Returns true with `path` set
-// to the created folder; false when TMP is not usable or every name is
-// taken (`path` then holds the last name tried).
+// workspace path and asks `create` for it. A name that exists already is
+// never entered or reused: new letters are drawn, up to kWorkspaceAttempts
+// names in all. Returns true with `path` set to the created folder; false
+// when TMP is not usable or every name is taken (`path` then holds the last
+// name tried).
 bool createWorkspace(const std::string& tmp, const std::function<int()>& draw,
                      const std::function<FolderCreation(const std::string&)>& create, std::string& path);
 

@@ -316,16 +316,11 @@ def compressor(compression, solid):
     return ["SetCompressor %s/FINAL %s" % ("/SOLID " if solid else "", compression)]
 
 
-# The compressions whose archive checks its own bytes before it writes
-# anything: all of them. The check reads the whole archive once more, which
-# costs an uncompressed one's unpack the most, but a damaged copy that
-# writes damaged files fails the installer's Java with no word of why.
-CRC_CHECKED = {"lzma", "zlib", "none"}
-
-
-def nsis_script(entries, staged, output, compression="lzma", solid=False, crc_check=None):
-    if crc_check is None:
-        crc_check = compression in CRC_CHECKED
+# Every archive checks its own bytes before it writes anything (crc_check).
+# The check reads the whole archive once more, which costs an uncompressed
+# one's unpack the most, but a damaged copy that writes damaged files fails
+# the installer's Java with no word of why; turning it off is for measuring.
+def nsis_script(entries, staged, output, compression="lzma", solid=False, crc_check=True):
     def installed(parts):
         return "$EXEDIR\\jre" + "".join("\\" + nsis_string(part) for part in parts)
 
@@ -433,7 +428,7 @@ def runtime_facts(root, entries):
 
 
 def make(setting, folder, zip_path, work, output, makensis, compression="lzma", facts=None, solid=False,
-         crc_check=None):
+         crc_check=True):
     if compression not in COMPRESSIONS:
         raise Refused("BRACKENHUE_RUNTIME_COMPRESSION is set to '%s'; it must be lzma (the default), zlib or none"
                       % compression)
@@ -489,12 +484,12 @@ def main(argv):
     # a solid archive unpacks its whole block into %TEMP% first, and the
     # check of the archive's own bytes guards against a damaged download.
     parser.add_argument("--solid", action="store_true", help=argparse.SUPPRESS)
-    parser.add_argument("--crc-check", choices=("on", "off"), help=argparse.SUPPRESS)
+    parser.add_argument("--crc-check", choices=("on", "off"), default="on", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     try:
         make(args.setting, args.folder, args.zip, args.work, args.output,
              None if args.check_only else args.makensis, args.compression, args.facts, args.solid,
-             None if args.crc_check is None else args.crc_check == "on")
+             args.crc_check == "on")
     except Refused as error:
         print("error: %s" % error, file=sys.stderr)
         return 1

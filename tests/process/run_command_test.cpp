@@ -6,15 +6,14 @@
 
 #include <chrono>
 #include <cstdint>
-#include <future>
-#include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "process/run_command.h"
+#include "tests/support/bounded_call.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 
@@ -205,15 +204,10 @@ TEST(RunCommandCaptured, InterpreterPlantedInTheCurrentFolderNeverRuns) {
 
 // A hidden child that asks for a key gets end-of-file, not a wait for ever.
 TEST(RunCommand, HiddenChildThatWaitsForAKeyEnds) {
-  auto done = std::make_shared<std::promise<int>>();
-  std::future<int> status = done->get_future();
-  std::thread runner([done] { done->set_value(runCommand("cmd /c pause", false)); });
-  if (status.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-    runner.detach();  // still waiting; a thread that ended is joined instead
-    FAIL() << "pause is still waiting";
-  }
-  runner.join();
-  EXPECT_EQ(status.get(), 0);
+  const std::optional<int> status =
+      callWithin(std::chrono::seconds(20), [] { return runCommand("cmd /c pause", false); });
+  ASSERT_TRUE(status) << "pause is still waiting";
+  EXPECT_EQ(*status, 0);
 }
 
 // An inheritable handle of this process, and the fixture command that ends

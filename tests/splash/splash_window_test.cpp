@@ -10,15 +10,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <future>
-#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "splash/splash_layout.h"
 #include "splash/splash_window.h"
 #include "splash/status_model.h"
+#include "tests/support/bounded_call.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/files.h"
 #include "tests/support/screen.h"
@@ -350,18 +350,11 @@ TEST_F(SplashWindowTest, RegistrationFailureShowsItsBoxAndTheStarterGoesOn) {
 
   // On a thread of its own, so that a starter that waits for ever fails the
   // test instead of hanging it.
-  auto started = std::make_shared<std::promise<SplashStart>>();
-  std::future<SplashStart> result = started->get_future();
-  std::thread starter([started, &model = model] { started->set_value(startSplashWindow(model)); });
-  if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-    starter.detach();  // only a thread that still runs: see below
-    FAIL() << "the starter hangs";
-  }
-  // Joined, not detached: detaching a thread that has already ended can lose
-  // the next thread this process starts (MinGW's threads under Wine).
-  starter.join();
+  const std::optional<SplashStart> result =
+      callWithin(std::chrono::seconds(20), [&model = model] { return startSplashWindow(model); });
+  ASSERT_TRUE(result) << "the starter hangs";
   const Clock::time_point returned = Clock::now();
-  EXPECT_EQ(result.get(), SplashStart::kNoWindow);
+  EXPECT_EQ(*result, SplashStart::kNoWindow);
   EXPECT_TRUE(watcher.waitUntilAllGone(std::chrono::seconds(5)));
   watcher.stop();
   const std::vector<SeenBox> boxes = watcher.boxes();

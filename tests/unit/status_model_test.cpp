@@ -2,13 +2,12 @@
 
 #include <chrono>
 #include <cstring>
-#include <future>
-#include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "splash/status_model.h"
+#include "tests/support/bounded_call.h"
 
 namespace {
 
@@ -138,20 +137,14 @@ TEST(StatusModelThreads, PaintOnAnotherThreadSeesTheNewValues) {
   class CrossThreadPlatform : public StatusPlatform {
    public:
     void repaint(void*) override {
-      auto result = std::make_shared<std::promise<StatusSnapshot>>();
-      std::future<StatusSnapshot> paint = result->get_future();
-      std::thread painter([model = model, result] { result->set_value(model->snapshot()); });
-      if (paint.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-        // Let go of a painter that is stuck, so that a failing model cannot
-        // hang the test as well. Only then: detaching a thread that has
-        // already ended can lose the next thread started (MinGW's threads
-        // under Wine), so a painter that finished is joined.
-        painter.detach();
+      // Bounded, so that a failing model cannot hang the test as well.
+      const std::optional<StatusSnapshot> paint =
+          callWithin(std::chrono::seconds(20), [model = model] { return model->snapshot(); });
+      if (!paint) {
         ADD_FAILURE() << "the paint thread could not read the texts";
         return;
       }
-      painter.join();
-      StatusSnapshot seen = paint.get();
+      const StatusSnapshot& seen = *paint;
       painted.push_back(std::string(seen.stepName) + " " + seen.progressText);
     }
     void sleep(int) override {}
